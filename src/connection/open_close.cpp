@@ -1,0 +1,116 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "link/numeric_text.h"
+#include "window/failure.h"
+#include "window/frm_serial.h"
+#include "window/lamp.h"
+#include "window/progress_bar.h"
+#include "window/texts.h"
+
+namespace vantrel {
+namespace {
+
+// The port number: the port box from its fourth character on ("COM12" -> 12).
+// The first three characters are not looked at.
+qint16 portNumberOf(const QString& portText) {
+    return toInt16Strict(QStringView(portText).mid(3));
+}
+
+}  // namespace
+
+void frmSerial::BTNOpenCom_Click() {
+    if (Option4->isChecked()) {
+        // USB: the board's port exists only once it is powered, so Open only
+        // starts (or stops) the scan; the probe opens the port itself.
+        UsbScan = 0;
+        MSComm1->setSettings(QStringLiteral("115200,n,8,1"));
+        Check1->setChecked(false);
+        Text1->setText(QStringLiteral("16"));
+        if (ProbeCount <= 1) {
+            TransferArmed = 0;
+            Label2->setText(QStringLiteral("WAIT Connect: "));
+            ProbeCount = 1;
+            Timer3->start();
+            TransferActive = 0;
+            UsbScan = 1;
+            AddressSearch = 0;
+        } else {
+            ProbeCount = 1;
+            Label2->setText(QStringLiteral("No info: "));
+            Timer3->stop();
+        }
+        return;
+    }
+
+    UsbScan = 0;
+    if (Option1->isChecked())
+        MSComm1->setSettings(QStringLiteral("9600,n,8,1"));
+    else if (Option2->isChecked())
+        MSComm1->setSettings(QStringLiteral("19200,n,8,1"));
+    else
+        MSComm1->setSettings(QStringLiteral("115200,n,8,1"));
+    AddressSearch = 0;
+    if (Text1->text().isEmpty()) AddressSearch = 1;
+
+    try {
+        PortNumber = portNumberOf(txt[0]->text());
+        MSComm1->setCommPort(PortNumber);
+        MSComm1->setPortOpen(true);
+        Pic->setVisible(true);
+        setPortBoxColor(true);
+        TransferArmed = 0;
+        ProbeCount = 1;
+        if (Text1->text() != QStringLiteral("0")) Timer3->start();
+        Command1->setText(AddressSearch == 1 ? QStringLiteral("Next") : QStringLiteral("Set Addr"));
+        TransferActive = 0;
+        Label2->setText(QStringLiteral("Ready"));
+        vbalProgressBar1->setValue(0);
+        vbalProgressBar1->setBarColor(color::kDarkBlue);
+        SwitchTags();
+        TMRComm->start();
+    } catch (const Failure&) {
+        showConnectionMessage(QString::fromUtf8(text::kNotAvailable));
+        Label2->setText(QStringLiteral("Not present board"));
+        Timer3->stop();
+    }
+}
+
+void frmSerial::OPEN_PORT() {
+    // Quiet: a port that is not there yet is the normal case during a USB
+    // scan; the probe reads PortOpen on its next tick.
+    try {
+        PortNumber = portNumberOf(txt[0]->text());
+        MSComm1->setCommPort(PortNumber);
+        MSComm1->setPortOpen(true);
+        Pic->setVisible(true);
+        setPortBoxColor(true);
+    } catch (const Failure&) {
+    }
+}
+
+void frmSerial::BTNCloseCom_Click() {
+    Timer3->stop();
+    TMRComm->stop();
+    vbalProgressBar1->setText(QStringLiteral("NO FILE"));
+    Label2->setText(QStringLiteral("Closed"));
+    Text8->clear();
+    VerifyPhase = 0;
+    TransferActive = 0;
+    MSComm1->setPortOpen(false);
+    setPortBoxColor(false);
+    Pic->setVisible(false);
+    SwitchTags();
+    // The HEX file is read whole and closed while loading; no file is left open.
+}
+
+void frmSerial::Form_Unload(qint16& Cancel) {
+    Q_UNUSED(Cancel);
+    if (MSComm1->portOpen()) MSComm1->setPortOpen(false);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,41 @@
+#include "connection/port_naming.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace vantrel {
+
+QString portAliasDir() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/vantrel/ports");
+}
+
+QString deviceForPort(int n, const QString& aliasDir, const QString& devDir) {
+    if (n < 1) return {};
+#ifdef Q_OS_WIN
+    Q_UNUSED(aliasDir);
+    Q_UNUSED(devDir);
+    return QStringLiteral("COM%1").arg(n);
+#else
+    const QFileInfo alias(aliasDir + QStringLiteral("/com%1").arg(n));
+    // A dangling alias still wins: the board's device appears only once it is
+    // powered, and the open must fail until then.
+    if (alias.isSymLink() || alias.exists()) return alias.filePath();
+    for (const char* stem : {"ttyUSB", "ttyACM", "ttyS"}) {
+        const QString candidate = devDir + u'/' + QLatin1String(stem) + QString::number(n - 1);
+        if (QFileInfo::exists(candidate)) return candidate;
+    }
+    return devDir + QStringLiteral("/ttyS") + QString::number(n - 1);
+#endif
+}
+
+QString describePort(int n) {
+    const QString device = deviceForPort(n);
+    if (device.isEmpty()) return QStringLiteral("COM%1 (no such port)").arg(n);
+    const QFileInfo info(device);
+    if (info.isSymLink()) return QStringLiteral("COM%1 -> %2 -> %3").arg(n).arg(device, info.symLinkTarget());
+    return QStringLiteral("COM%1 -> %2").arg(n).arg(device);
+}
+
+}  // namespace vantrel

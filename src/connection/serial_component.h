@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace vantrel {
+
+// The window's serial port component. All traffic with the board passes
+// through these six properties; receiving is polled, there are no events.
+// Operations that fail raise vantrel::Failure.
+class SerialComponent {
+  public:
+    virtual ~SerialComponent() = default;
+
+    // "9600,n,8,1", "19200,n,8,1" or "115200,n,8,1"; used by the next open.
+    virtual void setSettings(const QString& settings) = 0;
+    // The port number (3 for "COM3"); used by the next open.
+    virtual void setCommPort(qint16 number) = 0;
+    // true opens port CommPort with Settings, failing while the port does not
+    // exist or is in use; false closes it.
+    virtual void setPortOpen(bool open) = 0;
+    // true exactly while the port is open.
+    virtual bool portOpen() const = 0;
+    // Each character leaves as one byte, in order, 0 to 255 unchanged.
+    virtual void setOutput(const QByteArray& data) = 0;
+    // Number of received bytes waiting, as a 16-bit count.
+    virtual qint16 inBufferCount() = 0;
+    // The waiting bytes in order of arrival; they leave the buffer.
+    virtual QByteArray input() = 0;
+};
+
+}  // namespace vantrel

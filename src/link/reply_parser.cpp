@@ -1,0 +1,43 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "window/frm_serial.h"
+#include "window/progress_bar.h"
+
+namespace vantrel {
+
+void frmSerial::Com_Parser() {
+    Text8->setText(QString::fromLatin1(RxLine));
+
+    // The first reply word found decides; the order matters: a text with
+    // "DOWNLOAD" and "OK" is a "DOWNLOAD", one with "ERROR" and "OK" an "ERROR".
+    if (RxLine.contains("VER=")) {
+        Timer3->stop();
+        Label2->setText(QStringLiteral("READY"));
+        if (TransferArmed == 1 && TransferActive == 1) Command5_Click();
+    } else if (RxLine.contains("ERROR")) {
+        vbalProgressBar1->setText(QStringLiteral("ERROR"));
+        vbalProgressBar1->setBarColor(color::kRed);
+        VerifyPhase = 0;
+    } else if (RxLine.contains("DOWNLOAD")) {
+        if (VerifyPhase != 1) {
+            vbalProgressBar1->setText(QStringLiteral("VERIFY"));
+            VerifyPhase = 1;
+            LineIndex = 0;
+            Command5_Click();
+        } else {
+            vbalProgressBar1->setText(QStringLiteral("END"));
+            vbalProgressBar1->setBarColor(color::kGreen);
+            VerifyPhase = 0;
+            TransferActive = 0;
+        }
+    } else if (RxLine.contains("FORMAT")) {
+        vbalProgressBar1->setText(QString());
+        vbalProgressBar1->setValue(0);
+    } else if (RxLine.contains("OK")) {
+        Command5_Click();
+    }
+}
+
+}  // namespace vantrel

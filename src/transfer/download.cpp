@@ -1,0 +1,58 @@
+#include <QPushButton>
+
+#include "transfer/hex_file.h"
+#include "window/failure.h"
+#include "window/frm_serial.h"
+#include "window/progress_bar.h"
+#include "window/texts.h"
+
+namespace vantrel {
+
+void frmSerial::Command3_Click() {
+    startTransfer(false);
+}
+
+void frmSerial::Command2_Click() {
+    startTransfer(true);
+}
+
+void frmSerial::startTransfer(bool verify) {
+    VerifyPhase = verify ? 1 : 0;
+    TransferArmed = 1;
+    try {
+        CommonDialog1->setFilter(QStringLiteral("HEX files (*.hex)|*.hex"));
+        CommonDialog1->showOpen();
+        const QString path = CommonDialog1->fileName();
+        if (path.isEmpty() || CommonDialog1->cancelled()) {
+            messageBox().show(QStringLiteral("Cancel"), QString::fromUtf8(text::kAppTitle), MsgBox::Icon::None);
+            return;
+        }
+        LineIndex = 0;
+        vbalProgressBar1->setText(QStringLiteral("NO FILE"));
+        // Until the whole file has been read nothing counts as loaded, so a
+        // file that fails half-way never leaves a mix of two files to send.
+        LineCount = 0;
+        const QList<QByteArray> lines = readHexFile(path, kMaxLines);
+        for (const QByteArray& line : lines) {
+            HexLineBuffer = line;
+            LineIndex += 1;
+            HexLines[LineIndex] = HexLineBuffer;
+        }
+        LineCount = LineIndex;
+        vbalProgressBar1->setMax(LineCount);
+        vbalProgressBar1->setText(QStringLiteral("READY"));
+        LineIndex = 0;
+        Command5->setEnabled(true);
+        TransferActive = 1;
+        if (verify) {
+            vbalProgressBar1->setText(QStringLiteral("VERIFY"));
+            VerifyPhase = 1;
+            LineIndex = 0;
+        }
+        Command5_Click();
+    } catch (const Failure& f) {
+        messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
+    }
+}
+
+}  // namespace vantrel

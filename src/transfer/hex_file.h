@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace vantrel {
+
+// Splits a HEX file's text into its fields: each field runs up to the next
+// line end (CR LF, LF or CR) or comma. A line end after the last field adds
+// no empty field; an empty text has no fields.
+QList<QByteArray> splitHexFields(QByteArrayView data);
+
+// Reads the fields of a HEX file, at most maxLines of them. Fails with
+// vantrel::Failure when the file cannot be opened or read, when it is too
+// large to be a HEX file, or when it has more than maxLines lines.
+QList<QByteArray> readHexFile(const QString& path, int maxLines);
+
+}  // namespace vantrel

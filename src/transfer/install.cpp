@@ -1,0 +1,15 @@
+#include "window/frm_serial.h"
+
+namespace vantrel {
+
+void frmSerial::Command6_Click() {
+    // From now on a version reply no longer sends lines of the loaded file.
+    TransferActive = 0;
+    writeCommand(QByteArrayLiteral("BOOTg\r\n"));
+    // The bootloader needs the second to start the installed program, which
+    // then answers "VER".
+    sleeper().sleep(1000);
+    writeCommand(QByteArrayLiteral("VER\r\n"));
+}
+
+}  // namespace vantrel

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <array>
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include "window/platform.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace vantrel {
+
+class Lamp;
+class VbalProgressBar;
+
+// The one window of the program. It owns every control, the port component,
+// the file dialog and the fields that the handlers share; each click and each
+// timer tick is one of its methods. Controls and fields are public by design:
+// the handlers of every subsystem work on them directly, as the tests do.
+class frmSerial : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kMaxLines = 9000;
+
+    explicit frmSerial(Platform platform, QWidget* parent = nullptr);
+    ~frmSerial() override;
+
+    // --- Controls -------------------------------------------------------
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    std::array<QLabel*, 1> Label1{};
+    std::array<QLineEdit*, 1> txt{};
+    QPushButton* BTNOpenCom = nullptr;
+    QPushButton* BTNCloseCom = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command6 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QLineEdit* Text8 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QRadioButton* Option3 = nullptr;
+    QRadioButton* Option4 = nullptr;
+    Lamp* Pic = nullptr;
+    VbalProgressBar* vbalProgressBar1 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* TMRComm = nullptr;
+    SerialComponent* MSComm1 = nullptr;
+    FileDialog* CommonDialog1 = nullptr;
+
+    // --- Window fields --------------------------------------------------
+    qint16 PortNumber = 0;
+    qint16 UsbScan = 0;
+    qint16 ProbeCount = 0;
+    qint16 AddressSearch = 0;
+    qint16 TransferArmed = 0;
+    qint16 TransferActive = 0;
+    qint16 VerifyPhase = 0;
+    QByteArray HexLineBuffer;
+    std::array<QByteArray, kMaxLines + 1> HexLines{};
+    qint16 LineCount = 0;
+    qint16 LineIndex = 0;
+    int ByteCount = 0;
+    QByteArray RxLine;
+    QByteArray RxFrame;
+    QByteArray RxCrc;
+    QByteArray CalcCrc;
+    qint16 BlinkTicks = 0;
+
+    // --- Window ---------------------------------------------------------
+    void SwitchTags();
+    qint16 Decode(const QByteArray& colums) const;
+    qint16 Decode2(const QByteArray& colums) const;
+
+    // --- Connection -----------------------------------------------------
+    void BTNOpenCom_Click();
+    void BTNCloseCom_Click();
+    void OPEN_PORT();
+    void Form_Unload(qint16& Cancel);
+    void Timer3_Timer();
+
+    // --- Link -----------------------------------------------------------
+    qint16 WriteCOM32(QByteArray& COMString);
+    QByteArray CRC16(const QByteArray& sString) const;
+    void TMRComm_Timer();
+    void Com_Parser();
+
+    // --- Transfer -------------------------------------------------------
+    void Command5_Click();
+    void Command3_Click();
+    void Command2_Click();
+    void Command6_Click();
+
+    // --- Service --------------------------------------------------------
+    void Command4_Click();
+    void Command1_Click();
+
+    // The platform the window was given (tests reach their fakes through it).
+    MsgBox& messageBox() const { return *platform_.msgBox; }
+    Sleeper& sleeper() const { return *platform_.sleeper; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    void connectHandlers();
+    void setPortBoxColor(bool open);
+    void showConnectionMessage(const QString& suffix);
+    void startTransfer(bool verify);
+    char deviceAddressChar() const;
+    void writeCommand(const QByteArray& command);
+
+    Platform platform_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <memory>
+
+#include <QList>
+#include <QString>
+
+#include "fake_serial_component.h"
+#include "window/frm_serial.h"
+#include "window/platform.h"
+
+namespace vantrel::testing {
+
+struct ShownMessage {
+    QString text;
+    QString title;
+    MsgBox::Icon icon;
+};
+
+// Records every box instead of blocking on it.
+class FakeMsgBox final : public MsgBox {
+  public:
+    QList<ShownMessage> shown;
+    // Runs while the box is "open", for tests that check what a box interrupts.
+    std::function<void(const ShownMessage&)> onShow;
+    void show(const QString& text, const QString& title, Icon icon) override {
+        shown.append({text, title, icon});
+        if (onShow) onShow(shown.back());
+    }
+    QStringList texts() const {
+        QStringList t;
+        for (const auto& m : shown) t << m.text;
+        return t;
+    }
+};
+
+// Returns the path the test chose, or a cancel.
+class FakeFileDialog final : public FileDialog {
+  public:
+    QString nextPath;
+    bool nextCancelled = false;
+    QString filter;
+    int shows = 0;
+    std::optional<Failure> showFailure;
+
+    void setFilter(const QString& f) override { filter = f; }
+    void showOpen() override {
+        ++shows;
+        if (showFailure) throw *showFailure;
+        path_ = nextPath;
+        cancelled_ = nextCancelled;
+    }
+    QString fileName() const override { return path_; }
+    bool cancelled() const override { return cancelled_; }
+
+  private:
+    QString path_;
+    bool cancelled_ = false;
+};
+
+// Records the pauses instead of taking them.
+class FakeSleeper final : public Sleeper {
+  public:
+    QList<int> pauses;
+    std::function<void(int)> onSleep;
+    void sleep(int milliseconds) override {
+        pauses.append(milliseconds);
+        if (onSleep) onSleep(milliseconds);
+    }
+};
+
+// A window on fakes, with handles on each fake.
+struct FakeWindow {
+    FakeSerialComponent* port = nullptr;
+    FakeMsgBox* box = nullptr;
+    FakeFileDialog* dialog = nullptr;
+    FakeSleeper* sleeper = nullptr;
+    std::unique_ptr<frmSerial> w;
+
+    FakeWindow() {
+        Platform p;
+        auto portFake = std::make_unique<FakeSerialComponent>();
+        auto boxFake = std::make_unique<FakeMsgBox>();
+        auto dialogFake = std::make_unique<FakeFileDialog>();
+        auto sleeperFake = std::make_unique<FakeSleeper>();
+        port = portFake.get();
+        box = boxFake.get();
+        dialog = dialogFake.get();
+        sleeper = sleeperFake.get();
+        p.port = std::move(portFake);
+        p.msgBox = std::move(boxFake);
+        p.fileDialog = std::move(dialogFake);
+        p.sleeper = std::move(sleeperFake);
+        w = std::make_unique<frmSerial>(std::move(p));
+    }
+    frmSerial* operator->() const { return w.get(); }
+};
+
+}  // namespace vantrel::testing
