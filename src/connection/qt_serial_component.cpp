@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "connection/link_trace.h"
 #include "connection/port_naming.h"
 #include "window/failure.h"
 
@@ -148,6 +149,7 @@ bool QtSerialComponent::portOpen() const {
 
 void QtSerialComponent::setOutput(const QByteArray& data) {
     if (!port_.isOpen()) throw Failure(failure::kPortNotOpen, QStringLiteral("The port is not open"));
+    if (lcLink().isDebugEnabled()) traceLink("TX", QStringLiteral("COM%1").arg(commPort_), data);
     if (port_.write(data) != data.size())
         throw Failure(failure::kDeviceIo, QStringLiteral("Write failed: ") + port_.errorString());
     // Hand the bytes to the device now: the caller may block the thread next.
@@ -161,7 +163,9 @@ qint16 QtSerialComponent::inBufferCount() {
 
 QByteArray QtSerialComponent::input() {
     if (!port_.isOpen()) throw Failure(failure::kPortNotOpen, QStringLiteral("The port is not open"));
-    return port_.read(kMaxBatch);
+    QByteArray batch = port_.read(kMaxBatch);
+    if (lcLink().isDebugEnabled()) traceLink("RX", QStringLiteral("COM%1").arg(commPort_), batch);
+    return batch;
 }
 
 void QtSerialComponent::closeAndUnlock() {

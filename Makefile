@@ -1,0 +1,63 @@
+# Vantrel — build, test and run. Every target installs what it needs first.
+
+BUILD       ?= build
+JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE       ?= cmake
+CTEST_ARGS  ?=
+SUDO        := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Debian 12 packages for the build, the tests, the simulated board's example
+# files, the screenshots and the sanitizer and fuzzing builds.
+PACKAGES := build-essential cmake pkg-config \
+	qt6-base-dev qt6-serialport-dev libgl-dev \
+	libgtest-dev libgmock-dev libbenchmark-dev \
+	gputils srecord \
+	clang libclang-rt-14-dev \
+	xvfb xauth x11-apps imagemagick fonts-liberation
+
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: all deps configure build test run demo bench soak sanitize fuzz format clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed$$' || missing="$$missing $$p"; \
+	done; \
+	if [ -z "$$missing" ]; then echo "deps: all packages present"; exit 0; fi; \
+	echo "deps: installing$$missing"; \
+	if [ -z "$$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' 2>/dev/null | head -n 1)" ]; then \
+	  $(SUDO) apt-get update; \
+	fi; \
+	DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing \
+	  || { $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; }
+
+$(BUILD)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_ARGS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  xvfb-run -a -s "-screen 0 1024x768x24" sh -c \
+	    'echo "run: no display here; the window is on the virtual display $$DISPLAY"; exec env -u QT_QPA_PLATFORM $(BUILD)/bin/vantrel'; \
+	else \
+	  env -u QT_QPA_PLATFORM $(BUILD)/bin/vantrel; \
+	fi
+
+demo: build
+	env -u QT_QPA_PLATFORM tools/demo.sh $(BUILD)/bin/vantrel $(BUILD)/bin/boardsim
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) build-sanitize build-fuzz build-bench
