@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
 
@@ -7,7 +9,9 @@ void frmSerial::Command5_Click() {
     // With no line loaded there is nothing to send; the table is never read
     // past the lines of the file that was loaded.
     if (LineCount < 1) return;
-    if (LineIndex < 0 || LineIndex >= LineCount) LineIndex = 0;
+    // A count beyond the table (no load sets one) still wraps at its last entry.
+    const qint16 lastLine = std::min<qint16>(LineCount, kMaxLines);
+    if (LineIndex < 0 || LineIndex >= lastLine) LineIndex = 0;
 
     QByteArray command = QByteArrayLiteral("BOOT");
     if (VerifyPhase != 1) {
