@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simulator.h"
+
+namespace boardsim {
+
+struct Options {
+    SimConfig sim;
+    std::optional<int> com;  // make the alias comN
+    std::string portsDir;    // where the alias goes; empty: the loader's default folder
+    std::string logPath;
+    std::optional<double> appearAfter;  // seconds until the alias (or its target) exists
+    bool appearTarget = false;          // make the alias at once, its target late
+    std::optional<double> replugAfter;  // seconds from unplug to the new port
+    bool help = false;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // empty when the arguments were good
+};
+
+// `args` without the program name. Accepts "--name value" and "--name=value".
+ParseResult parseOptions(const std::vector<std::string>& args);
+std::string usage();
+
+// $XDG_CONFIG_HOME/vantrel/ports, with XDG_CONFIG_HOME defaulting to ~/.config.
+std::string defaultPortsDir(const char* xdgConfigHome, const char* home);
+
+}  // namespace boardsim

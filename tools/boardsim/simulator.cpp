@@ -1,0 +1,216 @@
+#include "simulator.h"
+
+#include <algorithm>
+
+namespace boardsim {
+namespace {
+
+constexpr Micros kMicrosPerSecond = 1'000'000;
+constexpr long kBitsPerByte = 10;  // start, 8 data, stop
+
+}  // namespace
+
+Simulator::Simulator(SimConfig config, LogSink log)
+    : config_(std::move(config)), log_(std::move(log)), lines_(config_.lineLimit), noise_(config_.faults.noiseSeed) {
+    if (config_.modbus) {
+        for (int address : config_.addresses) boards_.emplace_back(address, config_.identity);
+    } else {
+        boards_.emplace_back(0, config_.identity);
+    }
+}
+
+Micros Simulator::byteTime() const {
+    if (config_.baud <= 0) return 0;
+    return (kBitsPerByte * kMicrosPerSecond + config_.baud / 2) / config_.baud;
+}
+
+void Simulator::receive(Micros now, std::string_view bytes) {
+    if (unplugRequested_) return;  // the port is on its way out
+    const Micros step = byteTime();
+    for (char byte : bytes) {
+        Micros at = now;
+        if (step > 0) {
+            lineFreeIn_ = std::max(lineFreeIn_, now) + step;
+            at = lineFreeIn_;
+        }
+        input_.emplace_back(at, byte);
+    }
+    advance(now);
+}
+
+void Simulator::advance(Micros now) {
+    while (!input_.empty() && input_.front().first <= now && !unplugRequested_) {
+        const auto [at, byte] = input_.front();
+        input_.pop_front();
+        deliver(at, byte);
+    }
+    if (unplugRequested_) input_.clear();
+    if (config_.modbus && !frames_.empty() && now >= lastByteAt_ + config_.frameGap) {
+        settle(lastByteAt_ + config_.frameGap);
+    }
+}
+
+void Simulator::deliver(Micros at, char byte) {
+    if (!config_.modbus) {
+        for (const Piece& piece : lines_.push(byte)) handlePiece(at, piece);
+        return;
+    }
+    // A pause longer than the frame gap ends whatever came before it.
+    if (!frames_.empty() && at >= lastByteAt_ + config_.frameGap) settle(lastByteAt_ + config_.frameGap);
+    lastByteAt_ = at;
+    for (const Piece& piece : frames_.push(byte)) handlePiece(at, piece);
+}
+
+void Simulator::settle(Micros at) {
+    for (const Piece& piece : frames_.settle()) handlePiece(at, piece);
+}
+
+void Simulator::handlePiece(Micros at, const Piece& piece) {
+    if (unplugRequested_) return;
+    switch (piece.kind) {
+        case Piece::Kind::Overflow:
+            emit(LogEntry{at, "IG", std::nullopt, piece.bytes, "overflow"});
+            return;
+        case Piece::Kind::Garbage:
+            emit(LogEntry{at, "IG", static_cast<unsigned char>(piece.bytes[0]), piece.bytes, "bad-frame"});
+            return;
+        case Piece::Kind::Command:
+            break;
+    }
+    if (!config_.modbus) {
+        command(at, boards_.front(), piece.bytes);
+        return;
+    }
+    const int address = static_cast<unsigned char>(piece.bytes[0]);
+    // Address changes take effect after the reply, so pick the boards first.
+    std::vector<Board*> addressed;
+    for (Board& board : boards_) {
+        if (board.address() == address) addressed.push_back(&board);
+    }
+    if (addressed.empty()) {
+        emit(LogEntry{at, "IG", address, piece.bytes, "other-address"});
+        return;
+    }
+    for (Board* board : addressed) command(at, *board, framePayload(piece.bytes));
+}
+
+void Simulator::command(Micros at, Board& board, std::string_view received) {
+    if (unplugRequested_) return;
+    const int address = board.address();
+    emit(LogEntry{at, "RX", logAddress(address), std::string(received), {}});
+
+    const Outcome outcome = board.handle(stripLineEnd(received));
+    std::optional<std::string> reply = outcome.reply;
+    long record = 0;
+    if (outcome.isRecord()) {
+        record = ++records_;
+        if (outcome.kind == CommandKind::Verify) {
+            const long verify = ++verifies_;
+            if (config_.faults.errorVerifies.contains(verify)) {
+                reply = std::string(replies::kError);
+                note(at, "fault error-at-verify " + std::to_string(verify), logAddress(address));
+            }
+        }
+        if (config_.faults.silentRecords.contains(record)) {
+            reply.reset();
+            note(at, "fault no-reply-record " + std::to_string(record), logAddress(address));
+        }
+    }
+    if (reply) queueReply(at, address, *reply);
+    if (record != 0 && record == config_.faults.unplugAfterRecord) {
+        unplugRequested_ = true;
+        input_.clear();
+        lines_.clear();
+        frames_.clear();
+        note(at, "fault unplug-after " + std::to_string(record), logAddress(address));
+    }
+}
+
+void Simulator::queueReply(Micros at, int address, const std::string& text) {
+    const long number = ++replies_;
+    std::string wire = text;
+    if (config_.modbus) {
+        wire = buildFrame(static_cast<std::uint8_t>(address), "B" + text);
+        if (config_.faults.damagedReplies.contains(number)) {
+            wire[wire.size() - 2] = static_cast<char>(~wire[wire.size() - 2]);
+            wire[wire.size() - 1] = static_cast<char>(~wire[wire.size() - 1]);
+            note(at, "fault bad-crc-reply " + std::to_string(number), address);
+        }
+    }
+    if (config_.faults.noisePercent > 0) {
+        const auto threshold = static_cast<std::uint32_t>(config_.faults.noisePercent * 100.0);
+        std::string noisy;
+        std::string added;
+        for (char byte : wire) {
+            if (noise_() % 10000U < threshold) {
+                const auto junk = static_cast<char>(noise_() & 0xFFU);
+                noisy.push_back(junk);
+                added.push_back(junk);
+            }
+            noisy.push_back(byte);
+        }
+        if (!added.empty()) {
+            note(at, "fault noise " + toHex(added) + " in reply " + std::to_string(number), logAddress(address));
+            wire = std::move(noisy);
+        }
+    }
+
+    const Micros wireTime = byteTime();
+    const Micros step = std::max(config_.faults.dribbleGap, wireTime);
+    const Micros start = std::max(at + config_.faults.replyDelay, lineFreeOut_);
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        OutByte out{start + wireTime + static_cast<Micros>(i) * step, wire[i], std::nullopt};
+        if (i == 0) out.log = LogEntry{0, "TX", logAddress(address), text, {}};
+        output_.push_back(std::move(out));
+    }
+    // The next reply keeps the same pace: its first byte one step after our last.
+    lineFreeOut_ = output_.back().at + (step - wireTime);
+}
+
+std::string Simulator::takeDue(Micros now) {
+    std::string due;
+    while (!output_.empty() && output_.front().at <= now) {
+        OutByte& out = output_.front();
+        if (out.log) {
+            out.log->at = now;
+            emit(std::move(*out.log));
+        }
+        due.push_back(out.byte);
+        output_.pop_front();
+    }
+    return due;
+}
+
+std::optional<Micros> Simulator::nextDeadline() const {
+    std::optional<Micros> next;
+    auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
+    if (!input_.empty()) consider(input_.front().first);
+    if (!output_.empty()) consider(output_.front().at);
+    if (config_.modbus && !frames_.empty()) consider(lastByteAt_ + config_.frameGap);
+    return next;
+}
+
+void Simulator::reconnect(Micros now) {
+    input_.clear();
+    output_.clear();
+    lines_.clear();
+    frames_.clear();
+    lineFreeIn_ = lineFreeOut_ = lastByteAt_ = now;
+    unplugRequested_ = false;
+    for (Board& board : boards_) board.powerCycle();
+}
+
+void Simulator::note(Micros now, std::string message, std::optional<int> address) {
+    emit(LogEntry{now, "EV", address, {}, std::move(message)});
+}
+
+void Simulator::emit(LogEntry entry) {
+    if (log_) log_(entry);
+}
+
+std::optional<int> Simulator::logAddress(int address) const {
+    if (!config_.modbus) return std::nullopt;
+    return address;
+}
+
+}  // namespace boardsim

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board.h"
+#include "framing.h"
+#include "log_line.h"
+
+namespace boardsim {
+
+// Misbehaviour switched on for a test. Record commands (BOOT: and BOOT#, well
+// formed or not) are counted from 1 over the whole run and over all boards,
+// counting only commands a board took (right address, good CRC). Verify
+// commands (BOOT#) are counted the same way on their own; replies are counted
+// from 1 in the order they are sent.
+struct Faults {
+    std::set<long> silentRecords;   // record commands whose reply is lost
+    std::set<long> errorVerifies;   // verify commands answered "ERROR" whatever they hold
+    std::set<long> damagedReplies;  // replies sent with a broken CRC (Modbus)
+    Micros dribbleGap = 0;          // send replies one byte at a time, this far apart
+    Micros replyDelay = 0;          // wait this long before answering
+    double noisePercent = 0;        // chance of a random byte before each byte sent
+    std::uint32_t noiseSeed = 1;
+    long unplugAfterRecord = 0;  // port vanishes once this record is answered; 0: never
+};
+
+struct SimConfig {
+    bool modbus = false;
+    std::vector<int> addresses{1};  // Modbus: one board per address
+    BoardIdentity identity;
+    Faults faults;
+    long baud = 0;  // 0: no pacing; else 10 bits per byte each way
+    Micros frameGap = 50'000;
+    std::size_t lineLimit = 1024;
+};
+
+// The boards behind one port, with everything that is not I/O: cutting the
+// byte stream into commands, routing them, faults, and when each reply byte
+// goes out. Time is passed in, so it runs the same under test as for real.
+class Simulator {
+  public:
+    using LogSink = std::function<void(const LogEntry&)>;
+
+    explicit Simulator(SimConfig config, LogSink log = {});
+
+    // Bytes read from the port at `now`. With a baud rate they reach the
+    // boards one by one at wire speed, as later calls to advance() come due.
+    void receive(Micros now, std::string_view bytes);
+    // Delivers input that has come due and settles quiet Modbus lines.
+    void advance(Micros now);
+    // Reply bytes due to be written by `now`.
+    std::string takeDue(Micros now);
+    // When advance() or takeDue() next has something to do.
+    std::optional<Micros> nextDeadline() const;
+
+    bool outputPending() const { return !output_.empty(); }
+    // The record named by unplugAfterRecord was answered: the port is to go.
+    bool unplugRequested() const { return unplugRequested_; }
+    // A new port after an unplug: the boards restart, flash kept.
+    void reconnect(Micros now);
+    // Writes an EV line.
+    void note(Micros now, std::string message, std::optional<int> address = std::nullopt);
+
+    std::size_t boardCount() const { return boards_.size(); }
+    const Board& board(std::size_t index) const { return boards_.at(index); }
+    long recordsSeen() const { return records_; }
+
+  private:
+    struct OutByte {
+        Micros at;
+        char byte;
+        std::optional<LogEntry> log;  // logged when this, the first byte of a reply, goes out
+    };
+
+    void deliver(Micros at, char byte);
+    void settle(Micros at);
+    void handlePiece(Micros at, const Piece& piece);
+    void command(Micros at, Board& board, std::string_view received);
+    void queueReply(Micros at, int address, const std::string& text);
+    void emit(LogEntry entry);
+    std::optional<int> logAddress(int address) const;
+    Micros byteTime() const;
+
+    SimConfig config_;
+    LogSink log_;
+    std::vector<Board> boards_;
+    LineSplitter lines_;
+    FrameAssembler frames_;
+    std::deque<std::pair<Micros, char>> input_;
+    std::deque<OutByte> output_;
+    std::mt19937 noise_;
+    Micros lineFreeIn_ = 0;
+    Micros lineFreeOut_ = 0;
+    Micros lastByteAt_ = 0;
+    long records_ = 0;
+    long verifies_ = 0;
+    long replies_ = 0;
+    bool unplugRequested_ = false;
+};
+
+}  // namespace boardsim
