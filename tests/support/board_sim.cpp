@@ -1,0 +1,271 @@
+#include "board_sim.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vantrel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+int millisLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool namesLog(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--log" || argument.starts_with("--log=")) return true;
+    }
+    return false;
+}
+
+std::string logArgument(const std::vector<std::string>& arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--log" && i + 1 < arguments.size()) return arguments[i + 1];
+        if (arguments[i].starts_with("--log=")) return arguments[i].substr(6);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line) {
+    std::string_view fields[4];
+    for (auto& field : fields) {
+        const std::size_t space = line.find(' ');
+        if (space == std::string_view::npos) {
+            field = line;
+            line = {};
+        } else {
+            field = line.substr(0, space);
+            line.remove_prefix(space + 1);
+        }
+    }
+    if (fields[3].empty()) return std::nullopt;
+
+    BoardSimLogEntry entry;
+    const std::string ms(fields[0]);
+    char* end = nullptr;
+    entry.ms = std::strtoll(ms.c_str(), &end, 10);
+    if (ms.empty() || *end != '\0') return std::nullopt;
+    entry.direction = std::string(fields[1]);
+    if (fields[2] != "-") {
+        const std::string address(fields[2]);
+        entry.address = static_cast<int>(std::strtol(address.c_str(), &end, 10));
+        if (address.empty() || *end != '\0') return std::nullopt;
+    }
+    if (fields[3] != "-") {
+        if (fields[3].size() % 2 != 0) return std::nullopt;
+        for (std::size_t i = 0; i < fields[3].size(); i += 2) {
+            const int high = hexValue(fields[3][i]);
+            const int low = hexValue(fields[3][i + 1]);
+            if (high < 0 || low < 0) return std::nullopt;
+            entry.bytes.push_back(static_cast<char>(high * 16 + low));
+        }
+    }
+    entry.text = std::string(line);
+    return entry;
+}
+
+BoardSim::BoardSim(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+
+BoardSim::~BoardSim() {
+    stop();
+    if (!tempDir_.empty()) {
+        std::remove(logPath_.c_str());
+        rmdir(tempDir_.c_str());
+    }
+}
+
+std::string BoardSim::executable() {
+    return VANTREL_BOARDSIM_PATH;
+}
+
+void BoardSim::setAlias(std::string portsDir, int comNumber) {
+    aliasPath_ = portsDir + "/com" + std::to_string(comNumber);
+    arguments_.push_back("--ports-dir");
+    arguments_.push_back(std::move(portsDir));
+    arguments_.push_back("--com");
+    arguments_.push_back(std::to_string(comNumber));
+}
+
+bool BoardSim::start(std::chrono::milliseconds timeout) {
+    if (running()) return true;
+    error_.clear();
+    std::vector<std::string> arguments = arguments_;
+    if (namesLog(arguments)) {
+        logPath_ = logArgument(arguments);
+    } else {
+        if (tempDir_.empty()) {
+            const char* base = std::getenv("TMPDIR");
+            std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/boardsim-XXXXXX";
+            if (mkdtemp(pattern.data()) == nullptr) {
+                error_ = "cannot make a temporary folder: " + std::string(std::strerror(errno));
+                return false;
+            }
+            tempDir_ = pattern;
+        }
+        logPath_ = tempDir_ + "/boardsim.log";
+        arguments.push_back("--log");
+        arguments.push_back(logPath_);
+    }
+
+    // Everything exec needs is built before fork: only async-signal-safe
+    // calls may follow it in a process that may have threads.
+    const std::string program = executable();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        error_ = "pipe: " + std::string(std::strerror(errno));
+        return false;
+    }
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t child = fork();
+    if (child < 0) {
+        error_ = "fork: " + std::string(std::strerror(errno));
+        close(out[0]);
+        close(out[1]);
+        if (devNull >= 0) close(devNull);
+        return false;
+    }
+    if (child == 0) {
+        if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    if (devNull >= 0) close(devNull);
+    pid_ = child;
+    stdout_ = out[0];
+    stdoutBuffer_.clear();
+
+    const auto deadline = Clock::now() + timeout;
+    std::string line;
+    while (readLine(deadline, line)) {
+        if (!line.starts_with("READY ")) continue;
+        const std::string rest = line.substr(6);
+        ptyPath_ = rest.substr(0, rest.find(' '));
+        return true;
+    }
+    error_ = "no READY line from " + program + (Clock::now() >= deadline ? " in time" : " (it exited)");
+    stop();
+    return false;
+}
+
+bool BoardSim::readLine(Clock::time_point deadline, std::string& line) {
+    for (;;) {
+        const std::size_t newline = stdoutBuffer_.find('\n');
+        if (newline != std::string::npos) {
+            line = stdoutBuffer_.substr(0, newline);
+            stdoutBuffer_.erase(0, newline + 1);
+            return true;
+        }
+        if (stdout_ < 0) return false;
+        pollfd fd{stdout_, POLLIN, 0};
+        const int ready = poll(&fd, 1, millisLeft(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        char buffer[512];
+        const ssize_t got = read(stdout_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            close(stdout_);
+            stdout_ = -1;
+            continue;  // hand out what is left, then report the end
+        }
+        stdoutBuffer_.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+std::optional<std::string> BoardSim::waitForLine(std::string_view prefix, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string line;
+    while (readLine(deadline, line)) {
+        if (!line.starts_with(prefix)) continue;
+        if (line.starts_with("REPLUGGED ")) {
+            const std::string rest = line.substr(10);
+            ptyPath_ = rest.substr(0, rest.find(' '));
+        }
+        return line;
+    }
+    return std::nullopt;
+}
+
+int BoardSim::stop(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    // The child's stdout closes when it exits; wait for that rather than spin.
+    const auto deadline = Clock::now() + timeout;
+    while (stdout_ >= 0 && Clock::now() < deadline) {
+        pollfd fd{stdout_, POLLIN, 0};
+        if (poll(&fd, 1, millisLeft(deadline)) <= 0) continue;
+        char buffer[512];
+        const ssize_t got = read(stdout_, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno != EINTR)) {
+            close(stdout_);
+            stdout_ = -1;
+        }
+    }
+    if (stdout_ >= 0) kill(pid_, SIGKILL);  // still there after the timeout
+    int status = 0;
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid_, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    if (stdout_ >= 0) {
+        close(stdout_);
+        stdout_ = -1;
+    }
+    pid_ = -1;
+    return reaped > 0 ? status : -1;
+}
+
+BoardSim::Log BoardSim::log() const {
+    Log entries;
+    std::ifstream in(logPath_, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t start = 0;
+    // Only whole lines: the last one may still be being written.
+    for (std::size_t newline = text.find('\n'); newline != std::string::npos; newline = text.find('\n', start)) {
+        if (auto entry = parseBoardSimLogLine(std::string_view(text).substr(start, newline - start))) {
+            entries.push_back(std::move(*entry));
+        }
+        start = newline + 1;
+    }
+    return entries;
+}
+
+bool BoardSim::waitForLog(const std::function<bool(const Log&)>& done, std::chrono::milliseconds timeout) const {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (done(log())) return true;
+        if (Clock::now() >= deadline) return false;
+        // The log has no change notification; re-read it a little later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace vantrel::test

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace vantrel::test {
+
+// One line of the simulator's log (see docs/boardsim.md).
+struct BoardSimLogEntry {
+    long long ms = 0;            // milliseconds since the simulator started
+    std::string direction;       // "RX" command, "TX" reply, "IG" ignored bytes, "EV" event
+    std::optional<int> address;  // board's Modbus address; nullopt in plain mode
+    std::string bytes;           // RX/TX/IG: the raw bytes (hex decoded); EV: empty
+    std::string text;            // RX/TX: escaped bytes; IG: the reason; EV: the message
+};
+
+std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line);
+
+// Runs tools/boardsim as a child process for a test. The destructor stops it
+// (SIGTERM by pid, then waits; SIGKILL if it does not go) and removes the
+// temporary folder holding the log.
+//
+//   vantrel::test::BoardSim sim({"--modbus", "3"});
+//   sim.setAlias(portsDir, 3);          // optional: <portsDir>/com3
+//   ASSERT_TRUE(sim.start()) << sim.error();
+//   ... open sim.ptyPath() or COM3 ...
+//   sim.waitForLog([](const auto& log) { return !log.empty(); }, std::chrono::seconds(10));
+class BoardSim {
+  public:
+    using Log = std::vector<BoardSimLogEntry>;
+
+    // `arguments` are boardsim options, e.g. {"--modbus", "1,2", "--reply-delay", "50"}.
+    // Unless they name a --log, the log goes to a temporary file.
+    explicit BoardSim(std::vector<std::string> arguments = {});
+    ~BoardSim();
+    BoardSim(const BoardSim&) = delete;
+    BoardSim& operator=(const BoardSim&) = delete;
+
+    // Before start(): have the simulator make the alias comN in `portsDir`.
+    void setAlias(std::string portsDir, int comNumber);
+
+    // Starts the simulator and waits for its READY line.
+    bool start(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // SIGTERM, wait up to `timeout`, then SIGKILL. Returns the exit status as
+    // waitpid reports it, or -1 when it was not running.
+    int stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool running() const { return pid_ > 0; }
+
+    pid_t pid() const { return pid_; }
+    // The pty of the READY line, or of the latest REPLUGGED line seen.
+    const std::string& ptyPath() const { return ptyPath_; }
+    // <portsDir>/comN, or empty without setAlias().
+    const std::string& aliasPath() const { return aliasPath_; }
+    const std::string& logPath() const { return logPath_; }
+    // Why start() failed.
+    const std::string& error() const { return error_; }
+
+    // Waits for the next stdout line starting with `prefix` ("APPEARED",
+    // "UNPLUGGED", "REPLUGGED") and returns it whole.
+    std::optional<std::string> waitForLine(std::string_view prefix, std::chrono::milliseconds timeout);
+
+    Log log() const;
+    // Re-reads the log until `done` holds for it or `timeout` passes.
+    bool waitForLog(const std::function<bool(const Log&)>& done, std::chrono::milliseconds timeout) const;
+
+    // Path of the boardsim executable this build made.
+    static std::string executable();
+
+  private:
+    bool readLine(std::chrono::steady_clock::time_point deadline, std::string& line);
+
+    std::vector<std::string> arguments_;
+    std::string tempDir_;
+    std::string logPath_;
+    std::string ptyPath_;
+    std::string aliasPath_;
+    std::string error_;
+    std::string stdoutBuffer_;
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+};
+
+}  // namespace vantrel::test
