@@ -1,0 +1,128 @@
+#include "options.h"
+
+#include <ostream>
+
+#include <gtest/gtest.h>
+
+namespace boardsim {
+namespace {
+
+TEST(Options, EveryOptionReachesItsSetting) {
+    const ParseResult parsed = parseOptions({"--com",
+                                             "3",
+                                             "--ports-dir",
+                                             "/tmp/p",
+                                             "--log=/tmp/l",
+                                             "--modbus",
+                                             "3,7,9",
+                                             "--baud",
+                                             "19200",
+                                             "--frame-gap",
+                                             "20",
+                                             "--boot-version",
+                                             "5.0",
+                                             "--app-version",
+                                             "BLINK",
+                                             "--no-reply-record",
+                                             "4",
+                                             "--no-reply-record",
+                                             "9",
+                                             "--error-at-verify",
+                                             "2",
+                                             "--bad-crc-reply",
+                                             "1",
+                                             "--dribble",
+                                             "15",
+                                             "--reply-delay",
+                                             "250",
+                                             "--noise",
+                                             "2.5",
+                                             "--noise-seed",
+                                             "77",
+                                             "--unplug-after",
+                                             "12",
+                                             "--replug-after",
+                                             "1.5"});
+    ASSERT_EQ(parsed.error, "");
+    const Options& o = parsed.options;
+    EXPECT_EQ(o.com, 3);
+    EXPECT_EQ(o.portsDir, "/tmp/p");
+    EXPECT_EQ(o.logPath, "/tmp/l");
+    EXPECT_TRUE(o.sim.modbus);
+    EXPECT_EQ(o.sim.addresses, (std::vector<int>{3, 7, 9}));
+    EXPECT_EQ(o.sim.baud, 19200);
+    EXPECT_EQ(o.sim.frameGap, 20'000);
+    EXPECT_EQ(o.sim.identity.bootVersion, "5.0");
+    EXPECT_EQ(o.sim.identity.appVersion, "BLINK");
+    EXPECT_EQ(o.sim.faults.silentRecords, (std::set<long>{4, 9}));
+    EXPECT_EQ(o.sim.faults.errorVerifies, (std::set<long>{2}));
+    EXPECT_EQ(o.sim.faults.damagedReplies, (std::set<long>{1}));
+    EXPECT_EQ(o.sim.faults.dribbleGap, 15'000);
+    EXPECT_EQ(o.sim.faults.replyDelay, 250'000);
+    EXPECT_DOUBLE_EQ(o.sim.faults.noisePercent, 2.5);
+    EXPECT_EQ(o.sim.faults.noiseSeed, 77U);
+    EXPECT_EQ(o.sim.faults.unplugAfterRecord, 12);
+    EXPECT_EQ(o.replugAfter, 1.5);
+}
+
+TEST(Options, PlainModeWithoutAnything) {
+    const ParseResult parsed = parseOptions({});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_FALSE(parsed.options.sim.modbus);
+    EXPECT_FALSE(parsed.options.com);
+}
+
+TEST(Options, LatePortSwitches) {
+    const ParseResult parsed = parseOptions({"--com", "4", "--appear-after", "0.5", "--appear-target"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.options.appearAfter, 0.5);
+    EXPECT_TRUE(parsed.options.appearTarget);
+}
+
+struct BadCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* error;  // a part of the message
+};
+
+void PrintTo(const BadCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BadOptions : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadOptions, AreRefusedWithAReason) {
+    const ParseResult parsed = parseOptions(GetParam().args);
+    EXPECT_NE(parsed.error.find(GetParam().error), std::string::npos) << parsed.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, BadOptions,
+    ::testing::Values(BadCase{"Unknown", {"--turbo"}, "unknown option --turbo"},
+                      BadCase{"MissingValue", {"--com"}, "--com needs a value"},
+                      BadCase{"ComNotANumber", {"--com", "COM3"}, "bad value for --com"},
+                      BadCase{"ComZero", {"--com", "0"}, "bad value for --com"},
+                      BadCase{"AddressOutOfRange", {"--modbus", "3,248"}, "bad value for --modbus"},
+                      BadCase{"AddressTwice", {"--modbus", "3,3"}, "bad value for --modbus"},
+                      BadCase{"EmptyAddress", {"--modbus", "3,"}, "bad value for --modbus"},
+                      BadCase{"RecordZero", {"--no-reply-record", "0"}, "bad value for --no-reply-record"},
+                      BadCase{"NegativeDelay", {"--reply-delay", "-5"}, "bad value for --reply-delay"},
+                      BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
+                      BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
+                      BadCase{"ZeroBaud", {"--baud", "0"}, "bad value for --baud"},
+                      BadCase{"TrailingJunk", {"--baud", "9600x"}, "bad value for --baud"},
+                      BadCase{"BadCrcInPlainMode", {"--bad-crc-reply", "1"}, "--bad-crc-reply needs --modbus"},
+                      BadCase{"AppearWithoutAlias", {"--appear-after", "1"}, "--appear-after needs --com"},
+                      BadCase{"TargetWithoutAppear", {"--com", "1", "--appear-target"}, "--appear-target needs"},
+                      BadCase{"ReplugWithoutUnplug", {"--replug-after", "1"}, "--replug-after needs --unplug-after"},
+                      BadCase{"PortsDirWithoutCom", {"--ports-dir", "/tmp"}, "--ports-dir needs --com"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Options, DefaultPortsFolderFollowsXdgConfigHome) {
+    EXPECT_EQ(defaultPortsDir("/x/cfg", "/home/u"), "/x/cfg/vantrel/ports");
+    EXPECT_EQ(defaultPortsDir("", "/home/u"), "/home/u/.config/vantrel/ports");
+    EXPECT_EQ(defaultPortsDir(nullptr, "/home/u"), "/home/u/.config/vantrel/ports");
+}
+
+}  // namespace
+}  // namespace boardsim
