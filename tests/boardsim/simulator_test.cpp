@@ -153,6 +153,19 @@ TEST(Modbus, PauseLongerThanTheFrameGapDropsTheFirstPart) {
     EXPECT_EQ(bus.entries("IG").size(), 2U);
 }
 
+TEST(Modbus, SlowLineDoesNotCutFramesApart) {
+    SimConfig config = modbus({3});
+    config.baud = 110;  // 91 ms a byte: longer than the default frame gap
+    Bus bus(config);
+    bus.sim.receive(0, buildFrame(3, "BOOTi\r\n"));
+    while (!bus.sim.outputPending()) {
+        const auto next = bus.sim.nextDeadline();
+        ASSERT_TRUE(next) << "frame lost";
+        bus.sim.advance(*next);
+    }
+    EXPECT_TRUE(bus.entries("IG").empty());
+}
+
 TEST(Modbus, FramesRunTogetherAreAnsweredInOrder) {
     Bus bus(modbus({3, 7}));
     const std::string out = bus.exchange(0, buildFrame(7, "BOOTi\r\n") + buildFrame(3, "BOOT:00000001FF\r\n"));

@@ -321,6 +321,11 @@ int main(int argc, char** argv) {
             break;
         }
         if (fds[0].revents & POLLIN) stopping = true;
+        if (pty && (fds[1].revents & (POLLERR | POLLNVAL)) && !(fds[1].revents & POLLIN)) {
+            // Should not happen while we hold the slave open; stop rather than spin.
+            std::fprintf(stderr, "boardsim: the pty failed\n");
+            break;
+        }
         if (pty && (fds[1].revents & POLLIN)) {
             char buffer[4096];
             for (;;) {

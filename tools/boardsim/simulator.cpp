@@ -19,6 +19,11 @@ Simulator::Simulator(SimConfig config, LogSink log)
     }
 }
 
+Micros Simulator::frameGap() const {
+    // At very slow rates the bytes of one frame come further apart than the gap.
+    return std::max(config_.frameGap, 4 * byteTime());
+}
+
 Micros Simulator::byteTime() const {
     if (config_.baud <= 0) return 0;
     return (kBitsPerByte * kMicrosPerSecond + config_.baud / 2) / config_.baud;
@@ -45,8 +50,8 @@ void Simulator::advance(Micros now) {
         deliver(at, byte);
     }
     if (unplugRequested_) input_.clear();
-    if (config_.modbus && !frames_.empty() && now >= lastByteAt_ + config_.frameGap) {
-        settle(lastByteAt_ + config_.frameGap);
+    if (config_.modbus && !frames_.empty() && now >= lastByteAt_ + frameGap()) {
+        settle(lastByteAt_ + frameGap());
     }
 }
 
@@ -56,7 +61,7 @@ void Simulator::deliver(Micros at, char byte) {
         return;
     }
     // A pause longer than the frame gap ends whatever came before it.
-    if (!frames_.empty() && at >= lastByteAt_ + config_.frameGap) settle(lastByteAt_ + config_.frameGap);
+    if (!frames_.empty() && at >= lastByteAt_ + frameGap()) settle(lastByteAt_ + frameGap());
     lastByteAt_ = at;
     for (const Piece& piece : frames_.push(byte)) handlePiece(at, piece);
 }
@@ -186,7 +191,7 @@ std::optional<Micros> Simulator::nextDeadline() const {
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
     if (!input_.empty()) consider(input_.front().first);
     if (!output_.empty()) consider(output_.front().at);
-    if (config_.modbus && !frames_.empty()) consider(lastByteAt_ + config_.frameGap);
+    if (config_.modbus && !frames_.empty()) consider(lastByteAt_ + frameGap());
     return next;
 }
 

@@ -88,6 +88,7 @@ class Simulator {
     void emit(LogEntry entry);
     std::optional<int> logAddress(int address) const;
     Micros byteTime() const;
+    Micros frameGap() const;
 
     SimConfig config_;
     LogSink log_;
