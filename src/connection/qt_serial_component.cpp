@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <poll.h>
 #include <sys/file.h>
 #endif
 
@@ -43,13 +44,26 @@ Failure openFailure(const QSerialPort& port, qint16 number) {
     }
 }
 
+// A line that has hung up (the device went away) reads as end of file, which
+// the port reports as a read error, not as a resource error.
+bool hungUp(const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    pollfd p{static_cast<int>(port.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+
 }  // namespace
 
 QtSerialComponent::QtSerialComponent() {
     // A device that vanishes (a USB adapter unplugged, its board switched
     // off) leaves the port closed, so writes stop and polling finds nothing.
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError error) {
-        if (error == QSerialPort::ResourceError && port_.isOpen()) closeAndUnlock();
+        if (!port_.isOpen()) return;
+        if (error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && hungUp(port_))) closeAndUnlock();
     });
 }
 
