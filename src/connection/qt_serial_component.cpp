@@ -1,5 +1,6 @@
 #include "connection/qt_serial_component.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace vantrel {
@@ -29,12 +31,21 @@ Failure invalidSettings(const QString& settings) {
 }
 
 // Operating-system errors are mapped here, once, into the component's failures.
-Failure openFailure(const QSerialPort& port, qint16 number) {
+Failure openFailure(const QSerialPort& port, qint16 number, const QString& device) {
     const QString where = QStringLiteral("COM%1 (%2)").arg(number).arg(port.portName());
     switch (port.error()) {
         case QSerialPort::DeviceNotFoundError:
             return Failure(failure::kPortInvalid, where + QStringLiteral(": no such device"));
         case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+            // The port's lock file (or an exclusive open) refuses a device that
+            // another port holds with the same error as missing rights; when we
+            // may read and write the device, it is simply in use.
+            if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
+                return Failure(failure::kPortBusy, where + QStringLiteral(": in use by another program"));
+#else
+            Q_UNUSED(device);
+#endif
             return Failure(failure::kPortPermission,
                            where + QStringLiteral(": permission denied or in use (") + port.errorString() + u')');
         case QSerialPort::OpenError:
@@ -133,7 +144,7 @@ void QtSerialComponent::setPortOpen(bool open) {
     if (info.isSymLink() && info.exists()) device = info.canonicalFilePath();
 
     port_.setPortName(device);
-    if (!port_.open(QIODevice::ReadWrite)) throw openFailure(port_, commPort_);
+    if (!port_.open(QIODevice::ReadWrite)) throw openFailure(port_, commPort_, device);
 
 #ifdef Q_OS_UNIX
     // Serial devices are not exclusive for every user; an advisory lock tells
