@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "env_guard.h"
+#include "qt_print.h"
 
 namespace vantrel::testing {
 namespace {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "qt_print.h"
 
 namespace vantrel::testing {
 namespace {

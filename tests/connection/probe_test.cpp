@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "qt_print.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 #include "window_snapshot.h"

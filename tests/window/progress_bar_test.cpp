@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_print.h"
 namespace vantrel::testing {
 namespace {
 

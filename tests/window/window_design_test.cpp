@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "qt_print.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 

@@ -1,0 +1,458 @@
+// The window on the real serial port component, against a pseudo-terminal
+// that stands in for the board's serial line: the test holds the master end,
+// the window opens the slave end through a port alias.
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "connection/qt_serial_component.h"
+#include "env_guard.h"
+#include "fake_platform.h"
+#include "qt_print.h"
+#include "window/failure.h"
+#include "window/lamp.h"
+#include "window/progress_bar.h"
+
+namespace vantrel::testing {
+namespace {
+
+// Generous: the machine is shared. Only an outcome that never comes waits
+// this long.
+constexpr int kDeadlineMs = 10000;
+
+// Runs the event loop until the condition holds or the deadline passes.
+bool waitFor(const std::function<bool()>& condition, int deadlineMs = kDeadlineMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > deadlineMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ::poll(nullptr, 0, 1);  // yield the processor between looks
+    }
+    return true;
+}
+
+// The master end of a pseudo-terminal: what the board would send and see.
+class PseudoTerminal {
+  public:
+    PseudoTerminal() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0) {
+            error_ = QStringLiteral("posix_openpt: ") + QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+            error_ = QStringLiteral("grantpt/unlockpt: ") + QString::fromLocal8Bit(std::strerror(errno));
+            closeMaster();
+            return;
+        }
+        const char* name = ::ptsname(master_);
+        if (!name) {
+            error_ = QStringLiteral("ptsname failed");
+            closeMaster();
+            return;
+        }
+        slave_ = QString::fromLocal8Bit(name);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PseudoTerminal() { closeMaster(); }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    bool ok() const { return master_ >= 0; }
+    const QString& error() const { return error_; }
+    const QString& slavePath() const { return slave_; }
+
+    bool send(const QByteArray& bytes) {
+        qsizetype done = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (done < bytes.size() && clock.elapsed() < kDeadlineMs) {
+            const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) done += n;
+            if (n < 0 && errno != EAGAIN) return false;
+        }
+        return done == bytes.size();
+    }
+
+    // Collects what the slave side has written, pumping the event loop, until
+    // `count` bytes are there or the deadline passes.
+    QByteArray receive(qsizetype count) {
+        QByteArray got;
+        waitFor([&] {
+            char buffer[512];
+            for (;;) {
+                const ssize_t n = ::read(master_, buffer, sizeof buffer);
+                if (n <= 0) break;
+                got.append(buffer, n);
+            }
+            return got.size() >= count;
+        });
+        return got;
+    }
+
+    // The line settings the slave end was given (a pseudo-terminal's master
+    // reports its slave's).
+    bool lineSettings(termios& tio) const { return ::tcgetattr(master_, &tio) == 0; }
+
+    // The board goes away.
+    void closeMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+  private:
+    int master_ = -1;
+    QString slave_;
+    QString error_;
+};
+
+// A window on the real port component; only the boxes and the pause are fakes.
+struct RealWindow {
+    QtSerialComponent* port = nullptr;
+    FakeMsgBox* box = nullptr;
+    FakeSleeper* sleeper = nullptr;
+    std::unique_ptr<frmSerial> w;
+
+    RealWindow() {
+        Platform p;
+        auto portReal = std::make_unique<QtSerialComponent>();
+        auto boxFake = std::make_unique<FakeMsgBox>();
+        auto sleeperFake = std::make_unique<FakeSleeper>();
+        port = portReal.get();
+        box = boxFake.get();
+        sleeper = sleeperFake.get();
+        p.port = std::move(portReal);
+        p.msgBox = std::move(boxFake);
+        p.fileDialog = std::make_unique<FakeFileDialog>();
+        p.sleeper = std::move(sleeperFake);
+        w = std::make_unique<frmSerial>(std::move(p));
+    }
+    frmSerial* operator->() const { return w.get(); }
+};
+
+QByteArray allByteValues() {
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) all.append(char(b));
+    return all;
+}
+
+class RealPort : public ::testing::Test {
+  protected:
+    static constexpr int kPort = 7;
+
+    void SetUp() override {
+        if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal: " << pty.error().toStdString();
+        ASSERT_TRUE(config.isValid());
+        ports = config.filePath(QStringLiteral("vantrel/ports"));
+        ASSERT_TRUE(QDir().mkpath(ports));
+        xdg = std::make_unique<EnvGuard>("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        alias(kPort, pty.slavePath());
+    }
+
+    void alias(int n, const QString& target) {
+        const QString link = ports + QStringLiteral("/com%1").arg(n);
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(target, link));
+    }
+
+    // Opens port kPort without a probe, so that the line stays quiet.
+    void openQuietly(RealWindow& r) {
+        r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
+        r->Text1->setText(QStringLiteral("0"));
+        r->BTNOpenCom_Click();
+    }
+
+    PseudoTerminal pty;
+    QTemporaryDir config;
+    QString ports;
+    std::unique_ptr<EnvGuard> xdg;
+};
+
+TEST_F(RealPort, OpenLightsTheLampAndSwitchesThePortControls) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r.box->shown.isEmpty()) << r.box->texts().join(u'|').toStdString();
+    EXPECT_TRUE(r->MSComm1->portOpen());
+    // The alias is followed to the device itself ("pts/N" in the port's terms).
+    EXPECT_TRUE(QFileInfo(pty.slavePath()).canonicalFilePath().endsWith(u'/' + r.port->deviceName()))
+        << r.port->deviceName().toStdString();
+    EXPECT_FALSE(r->Pic->isHidden());
+    EXPECT_EQ(r->txt[0]->palette().color(QPalette::Base), QColor(0, 255, 0));
+    EXPECT_EQ(r->Label2->text(), QStringLiteral("Ready"));
+    EXPECT_FALSE(r->BTNOpenCom->isEnabled());
+    EXPECT_FALSE(r->txt[0]->isEnabled());
+    EXPECT_TRUE(r->BTNCloseCom->isEnabled());
+    EXPECT_TRUE(r->TMRComm->isActive());
+    EXPECT_FALSE(r->Timer3->isActive());
+}
+
+struct LineSpeed {
+    const char* name;
+    QRadioButton* frmSerial::*button;
+    speed_t speed;
+    qint32 baud;
+};
+
+std::ostream& operator<<(std::ostream& os, const LineSpeed& s) {
+    return os << s.name;
+}
+
+class RealPortSpeed : public RealPort, public ::testing::WithParamInterface<LineSpeed> {};
+
+TEST_P(RealPortSpeed, LineRunsAtTheChosenSpeedWithEightDataBitsNoParityOneStopBit) {
+    RealWindow r;
+    (r.w.get()->*GetParam().button)->setChecked(true);
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen()) << r.box->texts().join(u'|').toStdString();
+    EXPECT_EQ(r.port->baudRate(), GetParam().baud);
+
+    termios tio{};
+    ASSERT_TRUE(pty.lineSettings(tio));
+    EXPECT_EQ(::cfgetospeed(&tio), GetParam().speed);
+    EXPECT_EQ(::cfgetispeed(&tio), GetParam().speed);
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+    EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u) << "no hardware flow control";
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u) << "no software flow control: 0x11 and 0x13 are data";
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, RealPortSpeed,
+                         ::testing::Values(LineSpeed{"Speed9600", &frmSerial::Option1, B9600, 9600},
+                                           LineSpeed{"Speed19200", &frmSerial::Option2, B19200, 19200},
+                                           LineSpeed{"Speed115200", &frmSerial::Option3, B115200, 115200}),
+                         [](const ::testing::TestParamInfo<LineSpeed>& info) { return std::string(info.param.name); });
+
+TEST_F(RealPort, EveryByteValueWrittenArrivesUnchanged) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    const QByteArray all = allByteValues();
+    r->MSComm1->setOutput(all);
+    EXPECT_EQ(pty.receive(all.size()), all);
+}
+
+TEST_F(RealPort, VersionQueryReachesTheLine) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    r->Command4_Click();
+    EXPECT_EQ(pty.receive(7), QByteArrayLiteral("BOOTi\r\n"));
+}
+
+TEST_F(RealPort, EveryByteValueSentByTheBoardIsReadUnchanged) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    // Read the component directly; the receiver would take the bytes first.
+    r->TMRComm->stop();
+    const QByteArray all = allByteValues();
+    ASSERT_TRUE(pty.send(all));
+    QByteArray got;
+    ASSERT_TRUE(waitFor([&] {
+        if (r->MSComm1->inBufferCount() > 0) got += r->MSComm1->input();
+        return got.size() >= all.size();
+    }));
+    EXPECT_EQ(got, all);
+    EXPECT_EQ(r->MSComm1->inBufferCount(), 0) << "input() takes the bytes out of the buffer";
+}
+
+TEST_F(RealPort, ProbeIsAnsweredThroughTheReceiver) {
+    // Real timers: the probe asks every 200 ms, the receiver polls every 20 ms.
+    RealWindow r;
+    r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
+    r->BTNOpenCom_Click();  // Text1 empty: a plain search
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    ASSERT_TRUE(r->Timer3->isActive());
+
+    EXPECT_EQ(pty.receive(7).left(7), QByteArrayLiteral("BOOTi\r\n"));
+    ASSERT_TRUE(pty.send("VER=4.01\r\n"));
+    ASSERT_TRUE(waitFor([&] { return r->Label2->text() == QStringLiteral("READY"); }))
+        << "status stayed " << r->Label2->text().toStdString();
+    EXPECT_FALSE(r->Timer3->isActive());
+    EXPECT_TRUE(r->Text8->text().contains(QStringLiteral("VER=4.01")));
+    EXPECT_TRUE(r.box->shown.isEmpty());
+}
+
+TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    r->BTNCloseCom_Click();
+    EXPECT_FALSE(r->MSComm1->portOpen());
+    EXPECT_TRUE(r->Pic->isHidden());
+    EXPECT_EQ(r->txt[0]->palette().color(QPalette::Base), QLineEdit().palette().color(QPalette::Base));
+    EXPECT_EQ(r->Label2->text(), QStringLiteral("Closed"));
+    EXPECT_TRUE(r->BTNOpenCom->isEnabled());
+    EXPECT_TRUE(r->txt[0]->isEnabled());
+    EXPECT_FALSE(r->BTNCloseCom->isEnabled());
+    EXPECT_FALSE(r->TMRComm->isActive());
+
+    // Another component (or another program) may now open it.
+    QtSerialComponent other;
+    other.setCommPort(kPort);
+    EXPECT_NO_THROW(other.setPortOpen(true));
+    EXPECT_TRUE(other.portOpen());
+    other.setPortOpen(false);
+
+    // And the window itself may open it again.
+    r->BTNOpenCom_Click();
+    EXPECT_TRUE(r->MSComm1->portOpen());
+    EXPECT_TRUE(r.box->shown.isEmpty());
+}
+
+TEST_F(RealPort, ClosingTheWindowClosesThePort) {
+    RealWindow r;
+    r->show();
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    r->close();
+    EXPECT_FALSE(r->MSComm1->portOpen());
+}
+
+struct MissingPortCase {
+    const char* name;
+    const char* text;
+};
+
+std::ostream& operator<<(std::ostream& os, const MissingPortCase& c) {
+    return os << c.name;
+}
+
+class RealPortMissing : public RealPort, public ::testing::WithParamInterface<MissingPortCase> {};
+
+TEST_P(RealPortMissing, ShowsTheMessageAndNotPresentBoard) {
+    alias(8, config.filePath(QStringLiteral("no-such-device")));
+    RealWindow r;
+    r->txt[0]->setText(QString::fromLatin1(GetParam().text));
+    r->BTNOpenCom_Click();
+    EXPECT_EQ(r.box->texts(), QStringList{QString::fromLatin1(GetParam().text) +
+                                          QStringLiteral(" Not available! Use Serial settings to setup your ports.")});
+    EXPECT_EQ(r->Label2->text(), QStringLiteral("Not present board"));
+    EXPECT_FALSE(r->MSComm1->portOpen());
+    EXPECT_FALSE(r->Timer3->isActive());
+    EXPECT_FALSE(r->TMRComm->isActive());
+    EXPECT_TRUE(r->BTNOpenCom->isEnabled());
+    EXPECT_FALSE(r->BTNCloseCom->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, RealPortMissing,
+                         ::testing::Values(MissingPortCase{"AliasToNothing", "COM8"}, MissingPortCase{"Zero", "COM0"},
+                                           MissingPortCase{"Negative", "COM-1"},
+                                           MissingPortCase{"Smallest", "COM-32768"}),
+                         [](const ::testing::TestParamInfo<MissingPortCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(RealPort, PortHeldByAnotherWindowIsBusy) {
+    RealWindow first;
+    openQuietly(first);
+    ASSERT_TRUE(first->MSComm1->portOpen());
+
+    RealWindow second;
+    openQuietly(second);
+    EXPECT_EQ(second.box->texts(),
+              QStringList{QStringLiteral("COM7 Not available! Use Serial settings to setup your ports.")});
+    EXPECT_EQ(second->Label2->text(), QStringLiteral("Not present board"));
+    EXPECT_FALSE(second->MSComm1->portOpen());
+
+    // The first keeps the line.
+    EXPECT_TRUE(first->MSComm1->portOpen());
+    first->Command4_Click();
+    EXPECT_EQ(pty.receive(7), QByteArrayLiteral("BOOTi\r\n"));
+}
+
+TEST_F(RealPort, SecondComponentOnTheSameDeviceFailsAsBusy) {
+    QtSerialComponent holder;
+    holder.setCommPort(kPort);
+    holder.setPortOpen(true);
+    ASSERT_TRUE(holder.portOpen());
+
+    QtSerialComponent other;
+    other.setCommPort(kPort);
+    try {
+        other.setPortOpen(true);
+        FAIL() << "a second open of a held device succeeded";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.number(), failure::kPortBusy) << failure.description().toStdString();
+    }
+    EXPECT_FALSE(other.portOpen());
+    EXPECT_TRUE(holder.portOpen());
+}
+
+TEST_F(RealPort, UnpluggedLineLeavesThePortClosedAndCloseStillWorks) {
+    RealWindow r;
+    openQuietly(r);
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    r->TMRComm->stop();
+
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return !r->MSComm1->portOpen(); })) << "the port still reads open";
+
+    // Writes and polls into the vanished line fail quietly.
+    QByteArray ask = QByteArrayLiteral("BOOTi\r\n");
+    EXPECT_EQ(r->WriteCOM32(ask), 0);
+    EXPECT_NO_THROW(r->TMRComm_Timer());
+    EXPECT_NO_THROW(r->Command4_Click());
+
+    EXPECT_NO_THROW(r->BTNCloseCom_Click());
+    EXPECT_EQ(r->Label2->text(), QStringLiteral("Closed"));
+    EXPECT_TRUE(r->BTNOpenCom->isEnabled());
+    EXPECT_FALSE(r->BTNCloseCom->isEnabled());
+    EXPECT_TRUE(r->Pic->isHidden());
+    EXPECT_TRUE(r.box->shown.isEmpty());
+}
+
+TEST_F(RealPort, UsbScanOpensThePortOnceTheDeviceAppears) {
+    // The board is not powered yet: its alias points at nothing.
+    alias(kPort, config.filePath(QStringLiteral("not-powered")));
+    RealWindow r;
+    r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
+    r->Option4->setChecked(true);
+    r->BTNOpenCom_Click();
+    ASSERT_TRUE(r->Timer3->isActive());
+
+    r->Timer3_Timer();
+    r->Timer3_Timer();
+    EXPECT_FALSE(r->MSComm1->portOpen());
+    EXPECT_TRUE(r.box->shown.isEmpty()) << "failed opens during a scan are silent";
+
+    alias(kPort, pty.slavePath());  // powered: the device exists
+    r->Timer3_Timer();
+    ASSERT_TRUE(r->MSComm1->portOpen());
+    EXPECT_EQ(r.port->baudRate(), 115200);
+    EXPECT_FALSE(r->Pic->isHidden());
+
+    r->Timer3_Timer();  // take-over
+    EXPECT_EQ(r->Label2->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(r.sleeper->pauses, QList<int>{100});
+    EXPECT_EQ(pty.receive(7), QByteArrayLiteral("BOOTi\r\n"));
+    EXPECT_TRUE(r->BTNCloseCom->isEnabled());
+    r->BTNCloseCom_Click();
+    EXPECT_FALSE(r->MSComm1->portOpen());
+}
+
+}  // namespace
+}  // namespace vantrel::testing
