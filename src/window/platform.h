@@ -45,4 +45,7 @@ struct Platform {
 // The desktop's real port, dialogs and sleep.
 Platform makeDesktopPlatform();
 
+// The real pause of the calling thread, for platforms assembled piece by piece.
+std::unique_ptr<Sleeper> makeThreadSleeper();
+
 }  // namespace vantrel

@@ -58,6 +58,10 @@ class ThreadSleeper final : public Sleeper {
 
 }  // namespace
 
+std::unique_ptr<Sleeper> makeThreadSleeper() {
+    return std::make_unique<ThreadSleeper>();
+}
+
 Platform makeDesktopPlatform() {
     Platform p;
     p.port = std::make_unique<QtSerialComponent>();

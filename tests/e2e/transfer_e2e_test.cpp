@@ -1,0 +1,114 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "e2e_fixture.h"
+#include "window/colors.h"
+#include "window/progress_bar.h"
+
+namespace vantrel::testing {
+namespace {
+
+bool transferOver(const RealWindow& f) {
+    const QString t = f->vbalProgressBar1->text();
+    return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
+}
+
+// The commands a whole download and verify of these lines must put on the line.
+std::vector<QByteArray> downloadAndVerify(const QList<QByteArray>& lines) {
+    std::vector<QByteArray> out;
+    for (const QByteArray& line : lines) out.push_back("BOOT" + line + "\r\n");
+    for (QByteArray line : lines) out.push_back("BOOT" + line.replace(':', '#') + "\r\n");
+    return out;
+}
+
+struct TransferCase {
+    const char* name;
+    std::vector<std::string> boardOptions;
+    bool modbus;
+    const char* address;  // the address box; empty starts an address search
+};
+
+void PrintTo(const TransferCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WholeTransfer : public EndToEnd, public ::testing::WithParamInterface<TransferCase> {};
+
+TEST_P(WholeTransfer, ThousandsOfLinesGoThroughDownloadAndVerifyToGreenEnd) {
+    const TransferCase& c = GetParam();
+    test::BoardSim& board = startBoard(c.boardOptions);
+    RealWindow& f = window();
+    f->Option3->setChecked(true);
+    f->Check1->setChecked(c.modbus);
+    f->Text1->setText(QString::fromLatin1(c.address));
+
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s))
+        << "the probe got no version reply; status: " << f->Label2->text().toStdString();
+    EXPECT_FALSE(f->Timer3->isActive());
+
+    const QString file = example("medium.hex");
+    const QList<QByteArray> lines = linesOf(file);
+    ASSERT_GT(lines.size(), 2000);
+    f.dialog->nextPath = file;
+    f->Command3_Click();
+    ASSERT_TRUE(f.box->shown.isEmpty()) << f.box->texts().join(u'\n').toStdString();
+
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 10min))
+        << "stuck at line " << f->LineIndex << " with text " << f->vbalProgressBar1->text().toStdString();
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kGreen);
+    EXPECT_EQ(f->vbalProgressBar1->value(), lines.size());
+    EXPECT_EQ(f->TransferActive, 0);
+    EXPECT_EQ(f->VerifyPhase, 0);
+
+    std::vector<QByteArray> expected{QByteArrayLiteral("BOOTi\r\n")};
+    for (QByteArray& command : downloadAndVerify(lines)) expected.push_back(std::move(command));
+    const auto log = board.log();
+    const std::vector<QByteArray> received = commands(log);
+    ASSERT_EQ(received.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(received[i], expected[i]) << "command " << i;
+    // Every frame on a Modbus line was addressed to the board and had a good CRC.
+    EXPECT_EQ(entries(log, "IG"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, WholeTransfer,
+                         ::testing::Values(TransferCase{"Plain115200", {}, false, ""},
+                                           TransferCase{"ModbusAddress5", {"--modbus", "5"}, true, "5"}),
+                         [](const ::testing::TestParamInfo<TransferCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
+    // The board finds the fourth verify record different from its flash.
+    test::BoardSim& board = startBoard({"--error-at-verify", "4"});
+    RealWindow& f = window();
+    f->Text1->setText(QStringLiteral("0"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+
+    const QString file = example("blink.hex");
+    const QList<QByteArray> lines = linesOf(file);
+    ASSERT_GT(lines.size(), 4);
+    f.dialog->nextPath = file;
+    f->Command3_Click();
+
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("ERROR"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kRed);
+    EXPECT_EQ(f->VerifyPhase, 0);
+
+    // Nothing is sent on an "ERROR": the last command is the mismatching one.
+    QTest::qWait(200);
+    const std::vector<QByteArray> received = commands(board.log());
+    ASSERT_EQ(received.size(), lines.size() + 4);
+    QByteArray fourth = lines[3];
+    EXPECT_EQ(received.back(), "BOOT" + fourth.replace(':', '#') + "\r\n");
+}
+
+}  // namespace
+}  // namespace vantrel::testing
