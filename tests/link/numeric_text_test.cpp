@@ -1,0 +1,122 @@
+#include "link/numeric_text.h"
+
+#include <optional>
+#include <string>
+
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include "qt_printers.h"
+#include "window/failure.h"
+
+namespace vantrel::testing {
+namespace {
+
+// --- Numeric value of a text --------------------------------------------
+
+struct NumericCase {
+    const char* name;
+    const char* text;
+    double value;  // the leading number
+    double whole;  // taken to the nearest whole number, halves to even
+};
+
+class NumericValue : public ::testing::TestWithParam<NumericCase> {};
+
+TEST_P(NumericValue, ReadsTheLeadingNumberAndRoundsHalvesToEven) {
+    const NumericCase& c = GetParam();
+    const QString text = QString::fromLatin1(c.text);
+    EXPECT_DOUBLE_EQ(numericValue(text), c.value);
+    EXPECT_DOUBLE_EQ(roundHalfEven(numericValue(text)), c.whole);
+    EXPECT_EQ(wholeNumber32(text), std::optional<qint32>(static_cast<qint32>(c.whole)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NumericValue,
+    ::testing::Values(NumericCase{"BlanksAround", " 12 ", 12, 12}, NumericCase{"BlanksInside", "1 2", 12, 12},
+                      NumericCase{"HexPrefix", "&H10", 16, 16}, NumericCase{"HexPrefixTwoDigits", "&HFF", 255, 255},
+                      NumericCase{"HexPrefixWithoutDigits", "&H", 0, 0},
+                      NumericCase{"HalfGoesDownToEven", "2.5", 2.5, 2}, NumericCase{"HalfGoesUpToEven", "3.5", 3.5, 4},
+                      NumericCase{"OneAndAHalfGoesToTwo", "1.5", 1.5, 2},
+                      NumericCase{"NegativeHalfGoesToEven", "-2.5", -2.5, -2},
+                      NumericCase{"BelowHalfGoesDown", "2.49", 2.49, 2}, NumericCase{"Negative", "-1", -1, -1},
+                      NumericCase{"PlusSign", "+5", 5, 5}, NumericCase{"LeadingPoint", ".5", 0.5, 0},
+                      NumericCase{"Exponent", "1e2", 100, 100}, NumericCase{"NegativeExponent", "25e-1", 2.5, 2},
+                      NumericCase{"ExponentWithoutDigitsIsNotPartOfTheNumber", "1e", 1, 1},
+                      NumericCase{"StopsAtTheFirstLetter", "12abc", 12, 12},
+                      NumericCase{"StopsAtTheSecondPoint", "1.2.3", 1.2, 1}, NumericCase{"NoNumber", "abc", 0, 0},
+                      NumericCase{"Empty", "", 0, 0}, NumericCase{"OnlyBlanks", "   ", 0, 0},
+                      NumericCase{"SignWithoutDigits", "-", 0, 0}, NumericCase{"DoubleSign", "--1", 0, 0}),
+    [](const ::testing::TestParamInfo<NumericCase>& info) { return std::string(info.param.name); });
+
+struct WholeRangeCase {
+    const char* name;
+    const char* text;
+    std::optional<qint32> whole;
+};
+
+class WholeNumber32 : public ::testing::TestWithParam<WholeRangeCase> {};
+
+TEST_P(WholeNumber32, GivesNothingOutsideTheSigned32BitRange) {
+    EXPECT_EQ(wholeNumber32(QString::fromLatin1(GetParam().text)), GetParam().whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, WholeNumber32,
+    ::testing::Values(WholeRangeCase{"LargestValue", "2147483647", 2147483647},
+                      WholeRangeCase{"SmallestValue", "-2147483648", -2147483647 - 1},
+                      WholeRangeCase{"HalfAboveTheLargestRoundsOut", "2147483647.5", std::nullopt},
+                      WholeRangeCase{"HalfBelowTheSmallestRoundsIn", "-2147483648.5", -2147483647 - 1},
+                      WholeRangeCase{"HugeExponent", "1e10", std::nullopt},
+                      WholeRangeCase{"BeyondDoubleRange", "1e999", std::nullopt}),
+    [](const ::testing::TestParamInfo<WholeRangeCase>& info) { return std::string(info.param.name); });
+
+// --- Strict 16-bit conversion -------------------------------------------
+
+struct StrictCase {
+    const char* name;
+    const char* text;
+    qint16 value;       // when it converts
+    int failureNumber;  // 0 when it converts
+};
+
+class ToInt16Strict : public ::testing::TestWithParam<StrictCase> {};
+
+TEST_P(ToInt16Strict, ConvertsAWholeNumberTextOrFails) {
+    const StrictCase& c = GetParam();
+    const QString text = QString::fromLatin1(c.text);
+    if (c.failureNumber == 0) {
+        EXPECT_EQ(toInt16Strict(text), c.value);
+        return;
+    }
+    try {
+        const qint16 v = toInt16Strict(text);
+        ADD_FAILURE() << "converted to " << v << " instead of failing with " << c.failureNumber;
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), c.failureNumber);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ToInt16Strict,
+                         ::testing::Values(StrictCase{"Digits", "12", 12, 0}, StrictCase{"BlanksAround", " 12 ", 12, 0},
+                                           StrictCase{"HalfGoesDownToEven", "2.5", 2, 0},
+                                           StrictCase{"HalfGoesUpToEven", "3.5", 4, 0},
+                                           StrictCase{"Exponent", "1e2", 100, 0},
+                                           StrictCase{"Largest", "32767", 32767, 0},
+                                           StrictCase{"Smallest", "-32768", -32768, 0},
+                                           StrictCase{"FractionBelowTheLargest", "32767.4", 32767, 0},
+                                           StrictCase{"HalfBelowTheSmallestRoundsToEvenInside", "-32768.5", -32768, 0},
+                                           StrictCase{"Empty", "", 0, failure::kTypeMismatch},
+                                           StrictCase{"OnlyBlanks", "   ", 0, failure::kTypeMismatch},
+                                           StrictCase{"Letters", "abc", 0, failure::kTypeMismatch},
+                                           StrictCase{"TrailingLetters", "12abc", 0, failure::kTypeMismatch},
+                                           StrictCase{"SignAlone", "-", 0, failure::kTypeMismatch},
+                                           StrictCase{"OneAboveTheLargest", "32768", 0, failure::kOverflow},
+                                           StrictCase{"OneBelowTheSmallest", "-32769", 0, failure::kOverflow},
+                                           StrictCase{"HalfAboveTheLargestRoundsOut", "32767.5", 0, failure::kOverflow},
+                                           StrictCase{"LargeExponent", "1e5", 0, failure::kOverflow}),
+                         [](const ::testing::TestParamInfo<StrictCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vantrel::testing
