@@ -1,0 +1,375 @@
+#include <string>
+
+#include <QByteArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QList>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "qt_printers.h"
+#include "window/progress_bar.h"
+
+namespace vantrel::testing {
+namespace {
+
+// A three-line file loaded, line 1 sent last, the probe timer running and the
+// bar showing a text of its own, so that every change made by a reply shows.
+class ReplyParserTest : public ::testing::Test {
+  protected:
+    ReplyParserTest() {
+        f.port->setPortOpen(true);
+        f->HexLines[1] = ":L1";
+        f->HexLines[2] = ":L2";
+        f->HexLines[3] = ":L3";
+        f->LineCount = 3;
+        f->LineIndex = 1;
+        f->Timer3->start();
+        f->Label2->setText(QStringLiteral("No info"));
+        f->vbalProgressBar1->setMax(3);
+        f->vbalProgressBar1->setValue(1);
+        f->vbalProgressBar1->setText(QStringLiteral("START"));
+        f->vbalProgressBar1->setBarColor(color::kBlue);
+    }
+
+    void reply(const QByteArray& text) {
+        f->RxLine = text;
+        f->Com_Parser();
+    }
+
+    FakeWindow f;
+};
+
+struct ReplyCase {
+    const char* name;
+    QByteArray reply;
+    // Before
+    qint16 verifyPhase;
+    qint16 armed;
+    qint16 active;
+    // After
+    bool timer3Running;
+    const char* label2;
+    const char* barText;
+    quint32 barColor;
+    qint32 barValue;
+    qint16 verifyPhaseAfter;
+    qint16 activeAfter;
+    qint16 lineIndexAfter;
+    QByteArray sent;  // empty: nothing written
+};
+
+class ReplyWords : public ReplyParserTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ReplyWords, FirstWordFoundDecides) {
+    const ReplyCase& c = GetParam();
+    f->VerifyPhase = c.verifyPhase;
+    f->TransferArmed = c.armed;
+    f->TransferActive = c.active;
+
+    reply(c.reply);
+
+    EXPECT_EQ(f->Text8->text(), QString::fromLatin1(c.reply));
+    EXPECT_EQ(f->Timer3->isActive(), c.timer3Running);
+    EXPECT_EQ(f->Label2->text(), QString::fromLatin1(c.label2));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QString::fromLatin1(c.barText));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), c.barColor);
+    EXPECT_EQ(f->vbalProgressBar1->value(), c.barValue);
+    EXPECT_EQ(f->VerifyPhase, c.verifyPhaseAfter);
+    EXPECT_EQ(f->TransferArmed, c.armed);
+    EXPECT_EQ(f->TransferActive, c.activeAfter);
+    EXPECT_EQ(f->LineIndex, c.lineIndexAfter);
+    if (c.sent.isEmpty()) {
+        EXPECT_TRUE(f.port->writes.isEmpty());
+    } else {
+        EXPECT_EQ(f.port->writes, QList<QByteArray>{c.sent});
+    }
+}
+
+constexpr quint32 kBlue = color::kBlue;
+constexpr quint32 kRed = color::kRed;
+constexpr quint32 kGreen = color::kGreen;
+
+INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
+                         ::testing::Values(
+                             // name, reply, phase/armed/active before,
+                             // timer3, Label2, bar text, colour, value, phase/active/index after, line sent
+                             ReplyCase{"OkSendsTheNextLine", "OK\r\n", 0, 1, 1,  //
+                                       true, "No info", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
+                             ReplyCase{"OkInTheVerifyPassSendsTheVerifyForm", "OK\r\n", 1, 1, 1,  //
+                                       true, "No info", "START", kBlue, 2, 1, 1, 2, "BOOT#L2\r\n"},
+                             ReplyCase{"OkSendsEvenWithoutATransfer", "OK", 0, 0, 0,  //
+                                       true, "No info", "DOWNLOAD", kBlue, 2, 0, 0, 2, "BOOT:L2\r\n"},
+                             ReplyCase{"OkInsideOtherText", "xxOKyy", 0, 1, 1,  //
+                                       true, "No info", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
+                             ReplyCase{"VersionDuringATransferSendsTheNextLine", "VER=1.2\r\n", 0, 1, 1,  //
+                                       false, "READY", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
+                             ReplyCase{"VersionArmedButInactiveSendsNothing",
+                                       "VER=1.2\r\n",
+                                       0,
+                                       1,
+                                       0,  //
+                                       false,
+                                       "READY",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"VersionActiveButNotArmedSendsNothing",
+                                       "VER=1.2\r\n",
+                                       0,
+                                       0,
+                                       1,  //
+                                       false,
+                                       "READY",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"VersionWinsOverEveryOtherWord",
+                                       "VER= ERROR DOWNLOAD FORMAT OK",
+                                       1,
+                                       0,
+                                       0,  //
+                                       false,
+                                       "READY",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       1,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"ErrorHaltsWithoutSending",
+                                       "ERROR\r\n",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "ERROR",
+                                       kRed,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"ErrorWinsOverOk",
+                                       "ERROR OK",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "ERROR",
+                                       kRed,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"ErrorWinsOverDownload",
+                                       "DOWNLOAD ERROR",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "ERROR",
+                                       kRed,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"DownloadStartsTheVerifyPassFromLineOne", "DOWNLOAD\r\n", 0, 1, 1,  //
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                             ReplyCase{"DownloadWithAnOddPhaseStartsTheVerifyPass", "DOWNLOAD", 2, 1, 1,  //
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                             ReplyCase{"DownloadInTheVerifyPassEndsTheTransfer",
+                                       "DOWNLOAD\r\n",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "END",
+                                       kGreen,
+                                       1,
+                                       0,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"DownloadWinsOverOkStartingTheVerifyPass", "DOWNLOAD OK", 0, 1, 1,  //
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                             ReplyCase{"DownloadWinsOverOkEndingTheTransfer",
+                                       "DOWNLOAD OK",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "END",
+                                       kGreen,
+                                       1,
+                                       0,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"FormatEmptiesTheBar",
+                                       "FORMAT\r\n",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "",
+                                       kBlue,
+                                       0,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"FormatWinsOverOk",
+                                       "FORMAT OK",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "",
+                                       kBlue,
+                                       0,
+                                       1,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"LowerCaseOkIsNoWord",
+                                       "ok",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"MixedCaseOkIsNoWord",
+                                       "Ok",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"LowerCaseDownloadIsNoWord",
+                                       "download",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"VersionWithoutEqualsIsNoWord",
+                                       "VER 1.2",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}},
+                             ReplyCase{"EmptyReplyOnlyEmptiesTheReplyBox",
+                                       "",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {}}),
+                         [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ReplyParserTest, DownloadTwiceStartsThenEndsTheVerifyPass) {
+    f->VerifyPhase = 0;
+    f->TransferArmed = 1;
+    f->TransferActive = 1;
+
+    reply("DOWNLOAD");
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("VERIFY"));
+    EXPECT_EQ(f->VerifyPhase, 1);
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT#L1\r\n"});
+
+    reply("DOWNLOAD");
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kGreen);
+    EXPECT_EQ(f->VerifyPhase, 0);
+    EXPECT_EQ(f->TransferActive, 0);
+    EXPECT_EQ(f->TransferArmed, 1);
+    EXPECT_EQ(f.port->writes.size(), 1);
+}
+
+TEST_F(ReplyParserTest, ErrorInTheVerifyPassMakesTheNextDownloadStartItAgain) {
+    f->VerifyPhase = 1;
+    f->LineIndex = 2;
+    f->TransferArmed = 1;
+    f->TransferActive = 1;
+
+    reply("ERROR");
+    reply("DOWNLOAD");
+
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("VERIFY"));
+    EXPECT_EQ(f->VerifyPhase, 1);
+    EXPECT_EQ(f->TransferActive, 1);
+    EXPECT_EQ(f->LineIndex, 1);
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT#L1\r\n"});
+}
+
+TEST_F(ReplyParserTest, OkAfterAnErrorGoesOnInTheDownloadForm) {
+    f->VerifyPhase = 1;
+    f->LineIndex = 1;
+
+    reply("ERROR");
+    reply("OK");
+
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("DOWNLOAD"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kRed);
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:L2\r\n"});
+}
+
+}  // namespace
+}  // namespace vantrel::testing
