@@ -1,0 +1,55 @@
+#include "transfer/hex_file.h"
+
+#include <string>
+
+#include <QByteArray>
+#include <QList>
+
+#include <gtest/gtest.h>
+
+#include "qt_printers.h"
+
+namespace vantrel::testing {
+namespace {
+
+// Keeps NUL characters that a plain C string would end at.
+template <std::size_t N>
+QByteArray bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+struct SplitCase {
+    const char* name;
+    QByteArray data;
+    QList<QByteArray> fields;
+};
+
+class SplitHexFields : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitHexFields, SplitsAtLineEndsAndCommas) {
+    EXPECT_EQ(splitHexFields(GetParam().data), GetParam().fields);
+}
+
+QByteArray allByteValues() {
+    QByteArray all;
+    for (int c = 0x80; c <= 0xFF; ++c) all += static_cast<char>(c);
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, SplitHexFields,
+    ::testing::Values(SplitCase{"CrLf", "a\r\nb\r\n", {"a", "b"}}, SplitCase{"LfAlone", "a\nb\n", {"a", "b"}},
+                      SplitCase{"CrAlone", "a\rb\r", {"a", "b"}}, SplitCase{"NoFinalLineEnd", "a\r\nb", {"a", "b"}},
+                      SplitCase{"Empty", "", {}}, SplitCase{"OnlyALineEndIsOneBlankLine", "\r\n", {""}},
+                      SplitCase{"BlankMiddleLine", "a\r\n\r\nb\r\n", {"a", "", "b"}},
+                      SplitCase{"LfThenCrAreTwoLineEnds", "a\n\rb", {"a", "", "b"}},
+                      SplitCase{"CrBeforeCrLf", "a\r\r\nb", {"a", "", "b"}}, SplitCase{"Comma", "a,b\r\n", {"a", "b"}},
+                      SplitCase{"CommaAtTheEnd", "a,", {"a"}},
+                      SplitCase{"NulBytesStayInTheField", bytes("\0a\0\r\n\0"), {bytes("\0a\0"), bytes("\0")}},
+                      SplitCase{"HighBytesStayInTheField", allByteValues(), {allByteValues()}},
+                      SplitCase{
+                          "IntelHexRecords", ":020000040000FA\r\n:00000001FF\r\n", {":020000040000FA", ":00000001FF"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vantrel::testing
