@@ -11,6 +11,11 @@ namespace {
 // Address, "B", at least a two-character reply, and the CRC.
 constexpr qsizetype kMinReply = 6;
 
+// An RTU frame is at most 256 characters long. Characters that a rejected
+// frame leaves at the head of the gathered text stay there, so a noisy line
+// would otherwise grow it without end; only the newest characters are kept.
+constexpr qsizetype kMaxFrame = 256;
+
 }  // namespace
 
 void frmSerial::TMRComm_Timer() {
@@ -38,6 +43,7 @@ void frmSerial::TMRComm_Timer() {
         }
 
         RxFrame += RxLine;
+        if (RxFrame.size() > kMaxFrame) RxFrame.remove(0, RxFrame.size() - kMaxFrame);
         ByteCount = static_cast<int>(RxFrame.size());
         if (ByteCount < kMinReply) return;
 

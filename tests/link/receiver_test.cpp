@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "link/crc16.h"
 #include "qt_printers.h"
 #include "window/lamp.h"
 
@@ -232,6 +233,45 @@ TEST_F(ReceiverTest, ModbusUnusableAddressEndsTheTickWithTheCharactersGathered) 
     EXPECT_EQ(text8(), QStringLiteral("untouched"));
     EXPECT_TRUE(f.port->writes.isEmpty());
     EXPECT_EQ(f->Pic->fillColor(), color::kRed);
+}
+
+// --- Modbus mode: the bound on gathered characters -----------------------
+
+TEST_F(ReceiverTest, ModbusNoiseBehindARejectedReplyKeepsOnlyTheNewestFrameLength) {
+    modbus("1");
+    const QByteArray foreign = QByteArray::fromHex("02424F4BD58F");
+    f.port->feed(foreign);
+    tick();
+    ASSERT_EQ(f->RxFrame, foreign);
+
+    QByteArray last;
+    for (int i = 0; i < 200; ++i) {
+        last = QByteArray(97, static_cast<char>('a' + i % 26));
+        f.port->feed(last);
+        tick();
+        ASSERT_LE(f->RxFrame.size(), 256) << "tick " << i;
+    }
+    EXPECT_EQ(f->RxFrame.size(), 256);
+    EXPECT_TRUE(f->RxFrame.endsWith(last));
+    EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(last));
+}
+
+TEST_F(ReceiverTest, ModbusReplyOfTheLongestFrameLengthIsStillAccepted) {
+    modbus("1");
+    const QByteArray payload = QByteArray(248, 'x') + "OK\r\n";
+    QByteArray frame = QByteArray::fromHex("0142") + payload;
+    frame += crc16ModbusBytes(frame);
+    ASSERT_EQ(frame.size(), 256);
+    f.port->arriveOnPolls({frame.left(100), frame.mid(100, 100), frame.mid(200)});
+
+    tick();
+    tick();
+    EXPECT_EQ(text8(), QStringLiteral("untouched"));
+    tick();
+
+    EXPECT_EQ(f->RxLine, payload);
+    EXPECT_EQ(text8(), QString::fromLatin1(payload));
+    EXPECT_TRUE(f->RxFrame.isEmpty());
 }
 
 // --- The lamp ------------------------------------------------------------
