@@ -1,6 +1,5 @@
 #include "link/numeric_text.h"
 
-#include <cfenv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -88,11 +87,15 @@ double numericValue(QStringView text) {
 }
 
 double roundHalfEven(double value) {
-    const int saved = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double r = std::nearbyint(value);
-    std::fesetround(saved);
-    return r;
+    // Worked out by hand, not with nearbyint under a forced rounding mode:
+    // without FENV_ACCESS the compiler may move nearbyint past fesetround
+    // (clang does), and the caller's mode would then decide the halves.
+    if (!std::isfinite(value)) return value;
+    const double down = std::floor(value);
+    const double fraction = value - down;
+    if (fraction < 0.5) return down;
+    if (fraction > 0.5) return down + 1;
+    return std::fmod(down, 2.0) == 0.0 ? down : down + 1;
 }
 
 qint16 toInt16Strict(QStringView text) {

@@ -1,5 +1,6 @@
 #include "link/numeric_text.h"
 
+#include <cfenv>
 #include <optional>
 #include <string>
 
@@ -71,6 +72,41 @@ INSTANTIATE_TEST_SUITE_P(
                       WholeRangeCase{"HugeExponent", "1e10", std::nullopt},
                       WholeRangeCase{"BeyondDoubleRange", "1e999", std::nullopt}),
     [](const ::testing::TestParamInfo<WholeRangeCase>& info) { return std::string(info.param.name); });
+
+// --- Rounding under the caller's rounding mode ---------------------------
+
+// Puts a floating-point rounding mode in force for one test and restores the
+// default afterwards, also when an assertion fails.
+class RoundingMode : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override { ASSERT_EQ(std::fesetround(GetParam()), 0); }
+    void TearDown() override { std::fesetround(FE_TONEAREST); }
+};
+
+TEST_P(RoundingMode, HalvesStillGoToEvenAndTheModeIsKept) {
+    EXPECT_EQ(roundHalfEven(2.5), 2.0);
+    EXPECT_EQ(roundHalfEven(3.5), 4.0);
+    EXPECT_EQ(roundHalfEven(-2.5), -2.0);
+    EXPECT_EQ(roundHalfEven(-3.5), -4.0);
+    EXPECT_EQ(roundHalfEven(2.4), 2.0);
+    EXPECT_EQ(roundHalfEven(2.6), 3.0);
+    EXPECT_EQ(roundHalfEven(-2.6), -3.0);
+    EXPECT_EQ(roundHalfEven(4503599627370495.5), 4503599627370496.0);
+    EXPECT_EQ(toInt16Strict(u"3.5"), 4);
+    EXPECT_EQ(std::fegetround(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RoundingMode, ::testing::Values(FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             switch (info.param) {
+                                 case FE_UPWARD:
+                                     return std::string("Upward");
+                                 case FE_DOWNWARD:
+                                     return std::string("Downward");
+                                 default:
+                                     return std::string("TowardZero");
+                             }
+                         });
 
 // --- Strict 16-bit conversion -------------------------------------------
 
