@@ -56,6 +56,22 @@ run: build
 demo: build
 	env -u QT_QPA_PLATFORM tools/demo.sh $(BUILD)/bin/vantrel $(BUILD)/bin/boardsim
 
+# AddressSanitizer and UndefinedBehaviorSanitizer over the whole test suite.
+# Any report fails the run; leaks that belong to Qt or the system libraries
+# (never to our code) are listed, each with its reason, in .ci/lsan.supp.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZE_ENV := \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1:check_initialization_order=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp:print_suppressions=0
+
+$(SANITIZE_BUILD)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE=ON
+
+sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && env $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_ARGS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
