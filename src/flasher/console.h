@@ -1,0 +1,77 @@
+#pragma once
+
+#include <functional>
+
+#include <QString>
+
+namespace vantrel::flasher {
+
+enum class Pass { Download, Verify };
+
+QString passName(Pass pass);
+
+// Everything the flasher tells a person or a script. Standard error carries
+// the progress and the messages, standard output only results that a script
+// may want to read (the board's version). On a terminal the progress is one
+// bar redrawn in place; elsewhere (a log file, a pipe) it is a line at each
+// pass change and at every tenth of a pass.
+class Console {
+  public:
+    enum class Style { Terminal, Plain };
+    using Sink = std::function<void(const QString&)>;
+    using Clock = std::function<qint64()>;  // monotonic milliseconds
+
+    Console(Style style, bool quiet, Sink err, Sink out, Clock clock = monotonicClock());
+
+    // Progress and remarks; nothing with --quiet.
+    void info(const QString& text);
+    // Failures, and the window's message boxes; always shown.
+    void error(const QString& text);
+    // A line for standard output.
+    void result(const QString& text);
+    // A line that is not ours (the frame trace, Qt's warnings): always shown,
+    // without breaking the bar.
+    void passthrough(const QString& text);
+
+    // A transfer of `lines` lines in `passes` passes (2: download and verify).
+    void beginTransfer(int lines, int passes);
+    // Line `line` (1-based) of `total` has just been written.
+    void lineSent(Pass pass, int line, int total);
+    void endTransfer();
+
+    static Clock monotonicClock();
+
+  private:
+    struct Figures {
+        double rate = 0.0;        // lines per second; 0 while unknown
+        qint64 secondsLeft = -1;  // -1 while unknown
+    };
+    Figures figures(int line, int total) const;
+    QString describe(int line, int total) const;
+    void drawBar(int line, int total);
+    void clearBar();
+    void emitErr(const QString& text);
+
+    Style style_;
+    bool quiet_;
+    Sink err_;
+    Sink out_;
+    Clock clock_;
+
+    int passes_ = 0;
+    int passIndex_ = -1;
+    Pass pass_ = Pass::Download;
+    int linesSent_ = 0;
+    qint64 startedMs_ = 0;
+    qint64 drawnMs_ = -1;
+    int lastLine_ = 0;
+    int lastTotal_ = 0;
+    int lastTenth_ = 0;
+    bool barShown_ = false;
+    bool inTransfer_ = false;
+};
+
+// "0:43", "1:02:07"; "--:--" for an unknown time.
+QString formatDuration(qint64 seconds);
+
+}  // namespace vantrel::flasher

@@ -1,0 +1,31 @@
+#include "flasher/exit_codes.h"
+
+namespace vantrel::flasher {
+
+const char* exitCodeName(ExitCode code) {
+    switch (code) {
+        case ExitCode::Success:
+            return "success";
+        case ExitCode::Internal:
+            return "internal";
+        case ExitCode::Usage:
+            return "usage";
+        case ExitCode::PortNotOpened:
+            return "port-not-opened";
+        case ExitCode::NoBoard:
+            return "no-board";
+        case ExitCode::FileUnreadable:
+            return "file-unreadable";
+        case ExitCode::BoardError:
+            return "board-error";
+        case ExitCode::BoardFormat:
+            return "board-format";
+        case ExitCode::NoReply:
+            return "no-reply";
+        case ExitCode::ConnectionLost:
+            return "connection-lost";
+    }
+    return "unknown";
+}
+
+}  // namespace vantrel::flasher

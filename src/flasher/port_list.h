@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+
+#include <QList>
+#include <QString>
+
+namespace vantrel::flasher {
+
+// One serial port as the system lists it.
+struct SerialPortEntry {
+    QString systemLocation;  // "/dev/ttyUSB0"
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    std::optional<quint16> vendorId;
+    std::optional<quint16> productId;
+};
+
+QList<SerialPortEntry> systemSerialPorts();
+
+// The ports, each with the COMn names that reach it, then every alias comN
+// in `aliasDir` with its target (dangling ones marked, pseudo-terminals
+// included, which the system's list leaves out). The naming is the window's
+// own (connection/port_naming.h), resolved against `aliasDir` and `devDir`.
+QString formatPortList(const QList<SerialPortEntry>& ports, const QString& aliasDir, const QString& devDir);
+
+}  // namespace vantrel::flasher
