@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -69,6 +70,16 @@ struct RealWindow {
 template <typename Condition>
 bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
     return QTest::qWaitFor(condition, static_cast<int>(timeout.count()));
+}
+
+// The board's log and its stdout lines, read while the window's event loop
+// keeps running (the simulator helper's own waits would block it).
+inline bool waitForLog(const test::BoardSim& board, const std::function<bool(const test::BoardSim::Log&)>& done,
+                       std::chrono::milliseconds timeout) {
+    return waitFor([&] { return done(board.log()); }, timeout);
+}
+inline bool waitForLine(test::BoardSim& board, const char* prefix, std::chrono::milliseconds timeout) {
+    return waitFor([&] { return board.waitForLine(prefix, std::chrono::milliseconds(5)).has_value(); }, timeout);
 }
 
 // A simulated board behind COMn in a configuration folder of the test's own.

@@ -76,7 +76,7 @@ TEST_P(UsbScan, PortAppearingAfterOpen_IsTakenOverAndAskedForItsVersion) {
     EXPECT_EQ(f->UsbScan, 1);
     EXPECT_FALSE(f->MSComm1->portOpen()) << "the board is not powered yet";
 
-    ASSERT_TRUE(board.waitForLine("APPEARED", 20s));
+    ASSERT_TRUE(waitForLine(board, "APPEARED", 20s));
     ASSERT_TRUE(waitFor([&] { return probeAnswered(f); }, 30s)) << f->Label2->text().toStdString();
     EXPECT_TRUE(f->MSComm1->portOpen());
     EXPECT_TRUE(f->TMRComm->isActive());

@@ -1,0 +1,393 @@
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+
+#include "e2e_fixture.h"
+#include "link/crc16.h"
+#include "window/colors.h"
+#include "window/lamp.h"
+#include "window/progress_bar.h"
+
+namespace vantrel::testing {
+namespace {
+
+// Processor time this process has used, user and system.
+std::chrono::milliseconds cpuTime() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1000LL + t.tv_usec / 1000; };
+    return std::chrono::milliseconds(ms(u.ru_utime) + ms(u.ru_stime));
+}
+
+// Resident memory of this process in KiB.
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+// Processor time used while the event loop runs for `wall`.
+std::chrono::milliseconds cpuWhileIdle(std::chrono::milliseconds wall) {
+    const auto before = cpuTime();
+    QTest::qWait(static_cast<int>(wall.count()));
+    return cpuTime() - before;
+}
+
+// The far end of a line that the test plays itself: a pseudo-terminal whose
+// other side the tool reaches as COMn.
+class ScriptedLine {
+  public:
+    bool open(const std::string& portsDir, int com) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
+        std::filesystem::create_directories(portsDir);
+        alias_ = portsDir + "/com" + std::to_string(com);
+        std::filesystem::remove(alias_);
+        std::filesystem::create_symlink(::ptsname(master_), alias_);
+        return true;
+    }
+    ~ScriptedLine() {
+        stopFlood();
+        if (master_ >= 0) ::close(master_);
+    }
+
+    void write(const QByteArray& bytes) const {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.constData() + done, bytes.size() - done);
+            if (n > 0)
+                done += n;
+            else
+                waitWritable();
+        }
+    }
+
+    // Random bytes as fast as the line takes them, from a thread of its own
+    // so that the tool's event loop keeps running.
+    void startFlood(unsigned seed) {
+        flooding_ = true;
+        flood_ = std::thread([this, seed] {
+            std::mt19937 random(seed);
+            char chunk[512];
+            while (flooding_) {
+                for (char& c : chunk) c = static_cast<char>(random() & 0xFF);
+                if (::write(master_, chunk, sizeof chunk) < 0) waitWritable();
+                flooded_ += sizeof chunk;
+            }
+        });
+    }
+    void stopFlood() {
+        flooding_ = false;
+        if (flood_.joinable()) flood_.join();
+    }
+    long long flooded() const { return flooded_; }
+
+    // What the tool wrote.
+    QByteArray drain() const {
+        QByteArray all;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(master_, buf, sizeof buf)) > 0) all.append(buf, n);
+        return all;
+    }
+
+  private:
+    void waitWritable() const {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 20);
+    }
+
+    int master_ = -1;
+    std::string alias_;
+    std::thread flood_;
+    std::atomic<bool> flooding_{false};
+    std::atomic<long long> flooded_{0};
+};
+
+QByteArray modbusReply(char address, const QByteArray& text) {
+    QByteArray frame = QByteArray(1, address) + 'B' + text;
+    return frame + crc16ModbusBytes(frame);
+}
+
+bool transferOver(const RealWindow& f) {
+    const QString t = f->vbalProgressBar1->text();
+    return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
+}
+
+class Faults : public EndToEnd {
+  protected:
+    // Opens the window on COM3 in plain mode without probing.
+    RealWindow& openPlain() {
+        RealWindow& f = window();
+        f->Text1->setText(QStringLiteral("0"));
+        f->BTNOpenCom_Click();
+        EXPECT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
+        return f;
+    }
+    void download(RealWindow& f, const char* file) {
+        f.dialog->nextPath = example(file);
+        f->Command3_Click();
+    }
+    static int records(const test::BoardSim::Log& log) {
+        int n = 0;
+        for (const auto& e : log)
+            if (e.direction == "RX" && e.bytes.rfind("BOOT", 0) == 0 && e.bytes.size() > 4 &&
+                (e.bytes[4] == ':' || e.bytes[4] == '#'))
+                ++n;
+        return n;
+    }
+};
+
+TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownloadsAgain) {
+    test::BoardSim& board = startBoard({"--unplug-after", "20", "--replug-after", "2"});
+    RealWindow& f = openPlain();
+    download(f, "medium.hex");
+
+    ASSERT_TRUE(waitForLine(board, "UNPLUGGED", 60s));
+    ASSERT_TRUE(waitFor([&] { return !f->MSComm1->portOpen(); }, 10s)) << "the hang-up was not noticed";
+    // The receive timer keeps ticking on a closed port; that must stay cheap.
+    EXPECT_TRUE(f->TMRComm->isActive());
+    EXPECT_LT(cpuWhileIdle(2s), 1000ms) << "busy loop after the unplug";
+    EXPECT_EQ(f->LineIndex, 20);
+
+    f->BTNCloseCom_Click();
+    EXPECT_EQ(f->Label2->text(), QStringLiteral("Closed"));
+    EXPECT_TRUE(f->BTNOpenCom->isEnabled());
+    EXPECT_FALSE(f->BTNCloseCom->isEnabled());
+
+    ASSERT_TRUE(waitForLine(board, "REPLUGGED", 30s));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_TRUE(f.box->shown.isEmpty());
+}
+
+TEST_F(Faults, PortHeldByAnotherProcess_ShowsNotAvailableAndChangesNothingElse) {
+    test::BoardSim& board = startBoard({});
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {QStringLiteral("-x"), QString::fromStdString(board.ptyPath()),
+                                           QStringLiteral("sleep"), QStringLiteral("60")});
+    if (!holder.waitForStarted(10000)) GTEST_SKIP() << "flock(1) is not available";
+    // flock prints nothing once it holds the lock: wait until a try of our
+    // own fails, letting go at once of a lock we happen to get first.
+    const auto heldElsewhere = [&] {
+        const int fd = ::open(board.ptyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return false;
+        const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        return held;
+    };
+    ASSERT_TRUE(waitFor(heldElsewhere, 10s));
+
+    RealWindow& f = window();
+    f->Text1->setText(QStringLiteral("0"));
+    f->BTNOpenCom_Click();
+
+    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_EQ(f.box->texts(),
+              QStringList{QStringLiteral("COM3 Not available! Use Serial settings to setup your ports.")});
+    EXPECT_EQ(f->Label2->text(), QStringLiteral("Not present board"));
+    EXPECT_TRUE(f->BTNOpenCom->isEnabled());
+    EXPECT_TRUE(f->txt[0]->isEnabled());
+    EXPECT_FALSE(f->BTNCloseCom->isEnabled());
+    EXPECT_FALSE(f->TMRComm->isActive());
+    EXPECT_EQ(f->Pic->fillColor(), color::kYellow);
+    EXPECT_NE(f->txt[0]->palette().color(QPalette::Base), toQColor(color::kGreen));
+    holder.kill();
+    holder.waitForFinished();
+}
+
+TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
+    test::BoardSim& board = startBoard({"--no-reply-record", "5"});
+    RealWindow& f = openPlain();
+    download(f, "blink.hex");
+
+    ASSERT_TRUE(waitForLog(
+        board, [](const auto& log) { return records(log) >= 5; }, 30s));
+    EXPECT_LT(cpuWhileIdle(2s), 1000ms) << "waiting must not spin";
+    EXPECT_EQ(f->LineIndex, 5);
+    EXPECT_EQ(records(board.log()), 5);
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("DOWNLOAD"));
+
+    // A new start reloads the file and goes through from line 1.
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+}
+
+TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
+    test::BoardSim& board = startBoard({"--no-reply-record", "3"});
+    RealWindow& f = openPlain();
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitForLog(
+        board, [](const auto& log) { return records(log) >= 3; }, 30s));
+
+    f->BTNCloseCom_Click();
+    EXPECT_FALSE(f->MSComm1->portOpen());
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+}
+
+TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
+    startBoard({"--modbus", "1", "--dribble", "30"});
+    RealWindow& f = window();
+    f->Check1->setChecked(true);
+    // Opened without the probe: its asks every 200 ms would make the board
+    // send dribbled replies back to back, and a reply that runs into the
+    // next one within a tick never matches its CRC.
+    f->Text1->setText(QStringLiteral("0"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    f->Text1->setText(QStringLiteral("1"));
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 3min)) << "stuck at line " << f->LineIndex;
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+}
+
+TEST_F(Faults, DribbledRepliesInPlainMode_AreSeenPieceByPieceAndNoLineFollows) {
+    // Plain mode has no end-of-reply rule: each tick's characters are one
+    // reply, and "O", "K" alone are no "OK".
+    test::BoardSim& board = startBoard({"--dribble", "30"});
+    RealWindow& f = openPlain();
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitForLog(
+        board, [](const auto& log) { return entries(log, "TX") >= 1; }, 30s));
+    QTest::qWait(1000);
+    EXPECT_EQ(records(board.log()), 1);
+    EXPECT_EQ(f->LineIndex, 1);
+    EXPECT_LE(f->Text8->text().size(), 2);
+}
+
+TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheTransferWaits) {
+    // Reply 1 answers the probe, reply 3 the second record.
+    test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});
+    RealWindow& f = window();
+    f->Check1->setChecked(true);
+    f->Text1->setText(QStringLiteral("1"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s));
+    download(f, "blink.hex");
+    ASSERT_TRUE(waitForLog(
+        board, [](const auto& log) { return entries(log, "TX") >= 3; }, 30s));
+    QTest::qWait(1000);
+
+    EXPECT_EQ(f->LineIndex, 2);
+    EXPECT_EQ(records(board.log()), 2);
+    EXPECT_EQ(f->Text8->text(), QStringLiteral("OK\r\n")) << "no error text for a bad CRC";
+    EXPECT_EQ(f->RxFrame.size(), 8) << "the damaged reply waits in the gathered text";
+}
+
+TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorText) {
+    ScriptedLine line;
+    ASSERT_TRUE(line.open(portsDir(), 3));
+    RealWindow& f = window();
+    f->Check1->setChecked(true);
+    f->Text1->setText(QStringLiteral("0"));  // no probe
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    f->Text1->setText(QStringLiteral("1"));
+
+    const QByteArray foreign = modbusReply(2, "OK\r\n");
+    line.write(foreign);
+    ASSERT_TRUE(waitFor([&] { return f->Text8->text().startsWith(QStringLiteral("Error ADDR")); }, 10s));
+    EXPECT_EQ(f->Text8->text(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(foreign));
+
+    // The rejected characters stay in front: a good reply behind them is
+    // rejected too, until a plain-mode tick with data clears them.
+    f->Text8->clear();
+    line.write(modbusReply(1, "OK\r\n"));
+    ASSERT_TRUE(waitFor([&] { return !f->Text8->text().isEmpty(); }, 10s));
+    EXPECT_TRUE(f->Text8->text().startsWith(QStringLiteral("Error ADDR")));
+
+    f->Check1->setChecked(false);
+    line.write("x");
+    ASSERT_TRUE(waitFor([&] { return f->RxFrame.isEmpty(); }, 10s));
+    f->Check1->setChecked(true);
+    line.write(modbusReply(1, "OK\r\n"));
+    ASSERT_TRUE(waitFor([&] { return f->Text8->text() == QStringLiteral("OK\r\n"); }, 10s));
+}
+
+TEST_F(Faults, FloodOfRandomBytesInModbusMode_KeepsMemoryBoundedAndTheWindowWorking) {
+    const int seconds =
+        qEnvironmentVariableIsSet("VANTREL_FLOOD_SECONDS") ? qEnvironmentVariableIntValue("VANTREL_FLOOD_SECONDS") : 60;
+    ScriptedLine line;
+    ASSERT_TRUE(line.open(portsDir(), 3));
+    RealWindow& f = window();
+    f->Check1->setChecked(true);
+    f->Text1->setText(QStringLiteral("0"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    f->Text1->setText(QStringLiteral("1"));
+
+    QTest::qWait(200);
+    const long before = residentKiB();
+    long peak = before;
+    qsizetype longestFrame = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        peak = std::max(peak, residentKiB());
+        longestFrame = std::max(longestFrame, f->RxFrame.size());
+    });
+    sampler.start(100);
+
+    line.startFlood(20261210);
+    QTest::qWait(seconds * 1000);
+    line.stopFlood();
+    sampler.stop();
+    line.drain();
+
+    EXPECT_GT(line.flooded(), 1'000'000) << "the flood must actually reach the tool";
+    EXPECT_LE(longestFrame, 256);
+    EXPECT_LT(peak - before, 32 * 1024) << "resident memory grew by " << (peak - before) << " KiB";
+    EXPECT_TRUE(f->MSComm1->portOpen());
+    EXPECT_TRUE(f->TMRComm->isActive());
+
+    // Still working: once the last noise has been read, a plain-mode tick
+    // clears the gathered characters, and then a good reply is taken.
+    QElapsedTimer quiet;
+    quiet.start();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            if (f->MSComm1->inBufferCount() > 0) quiet.restart();
+            return quiet.elapsed() > 500;
+        },
+        30s));
+    f->Check1->setChecked(false);
+    line.write("x");
+    ASSERT_TRUE(waitFor([&] { return f->RxFrame.isEmpty(); }, 10s));
+    f->Check1->setChecked(true);
+    line.write(modbusReply(1, "OK\r\n"));
+    ASSERT_TRUE(waitFor([&] { return f->Text8->text() == QStringLiteral("OK\r\n"); }, 10s));
+}
+
+}  // namespace
+}  // namespace vantrel::testing
