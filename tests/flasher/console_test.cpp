@@ -1,0 +1,137 @@
+#include "flasher/console.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace vantrel::flasher {
+namespace {
+
+// A console whose clock the test moves.
+struct Captured {
+    QString err;
+    QString out;
+    qint64 now = 1000;
+    Console console;
+
+    explicit Captured(Console::Style style, bool quiet = false)
+        : console(
+              style, quiet, [this](const QString& t) { err += t; }, [this](const QString& t) { out += t; },
+              [this] { return now; }) {}
+
+    QStringList errLines() const { return err.split(u'\n', Qt::SkipEmptyParts); }
+
+    // A download and verify of `lines` lines, one line every `stepMs`.
+    void transfer(int lines, qint64 stepMs) {
+        console.beginTransfer(lines, 2);
+        for (Pass pass : {Pass::Download, Pass::Verify}) {
+            for (int line = 1; line <= lines; ++line) {
+                console.lineSent(pass, line, lines);
+                now += stepMs;
+            }
+        }
+        console.endTransfer();
+    }
+};
+
+TEST(Console, PlainProgressNamesEachPassAndEveryTenth) {
+    Captured c(Console::Style::Plain);
+    c.transfer(50, 100);
+    const QStringList lines = c.errLines();
+    ASSERT_EQ(lines.size(), 22) << c.err.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("download: 50 lines"));
+    EXPECT_EQ(lines[11], QStringLiteral("verify: 50 lines"));
+    for (int i = 1; i <= 10; ++i) {
+        EXPECT_TRUE(lines[i].startsWith(QStringLiteral("download %1%").arg(i * 10, 3))) << lines[i].toStdString();
+        EXPECT_TRUE(lines[11 + i].startsWith(QStringLiteral("verify %1%").arg(i * 10, 3)))
+            << lines[11 + i].toStdString();
+    }
+    // Nothing meant for a terminal in a log.
+    EXPECT_FALSE(c.err.contains(u'\r'));
+    EXPECT_FALSE(c.err.contains(QChar(0x1b)));
+    EXPECT_TRUE(c.out.isEmpty());
+}
+
+TEST(Console, FewLinesStillGiveOneLinePerCrossedTenth) {
+    Captured c(Console::Style::Plain);
+    c.console.beginTransfer(3, 1);
+    for (int line = 1; line <= 3; ++line) c.console.lineSent(Pass::Verify, line, 3);
+    const QStringList lines = c.errLines();
+    ASSERT_EQ(lines.size(), 4) << c.err.toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("verify  30%")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("verify  60%")));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("verify 100%")));
+}
+
+TEST(Console, RateAndTimeLeftCountTheLinesOfThePassesToCome) {
+    Captured c(Console::Style::Plain);
+    c.console.beginTransfer(50, 2);
+    // Ten lines a second; the report at 25 of 50 has 25 lines of this pass
+    // and the 50 of the verify pass still to go: 75 lines, 7.5 s.
+    for (int line = 1; line <= 25; ++line) {
+        if (line > 1) c.now += 100;
+        c.console.lineSent(Pass::Download, line, 50);
+    }
+    const QString last = c.errLines().back();
+    EXPECT_TRUE(last.contains(QStringLiteral("25/50"))) << last.toStdString();
+    EXPECT_TRUE(last.contains(QStringLiteral("10.0 lines/s"))) << last.toStdString();
+    EXPECT_TRUE(last.contains(QStringLiteral("0:08 left"))) << last.toStdString();
+}
+
+TEST(Console, TerminalBarIsRedrawnInPlaceAndNotOnEveryLine) {
+    Captured c(Console::Style::Terminal);
+    c.console.beginTransfer(100, 1);
+    // The clock stands still: only the first line and the last draw.
+    for (int line = 1; line <= 100; ++line) c.console.lineSent(Pass::Download, line, 100);
+    EXPECT_EQ(c.err.count(u'\r'), 2) << c.err.toStdString();
+    EXPECT_TRUE(c.err.contains(QStringLiteral("100/100")));
+    EXPECT_FALSE(c.err.contains(u'\n'));
+    c.console.endTransfer();
+    EXPECT_TRUE(c.err.endsWith(u'\n'));
+}
+
+TEST(Console, TerminalBarRedrawsAtMostTenTimesASecond) {
+    Captured c(Console::Style::Terminal);
+    c.console.beginTransfer(1000, 1);
+    for (int line = 1; line < 1000; ++line) {
+        c.console.lineSent(Pass::Download, line, 1000);
+        c.now += 10;
+    }
+    // 9990 ms of lines: the first draw and one every 100 ms.
+    EXPECT_NEAR(c.err.count(u'\r'), 100, 1);
+}
+
+TEST(Console, MessagesDuringTheBarGoAboveIt) {
+    Captured c(Console::Style::Terminal);
+    c.console.beginTransfer(10, 1);
+    c.console.lineSent(Pass::Download, 4, 10);
+    c.err.clear();
+    c.console.passthrough(QStringLiteral("vantrel.link: TX"));
+    // Cleared line, the message on its own line, the bar drawn again.
+    EXPECT_TRUE(c.err.startsWith(QStringLiteral("\r\x1b[K") + QStringLiteral("vantrel.link: TX\n")))
+        << c.err.toStdString();
+    EXPECT_TRUE(c.err.contains(QStringLiteral("4/10")));
+}
+
+TEST(Console, QuietKeepsOnlyFailuresAndResults) {
+    Captured c(Console::Style::Terminal, true);
+    c.transfer(10, 100);
+    c.console.info(QStringLiteral("board found"));
+    EXPECT_TRUE(c.err.isEmpty()) << c.err.toStdString();
+    c.console.error(QStringLiteral("vantrel-flash: no reply"));
+    c.console.result(QStringLiteral("VER=4.01"));
+    EXPECT_EQ(c.err, QStringLiteral("vantrel-flash: no reply\n"));
+    EXPECT_EQ(c.out, QStringLiteral("VER=4.01\n"));
+}
+
+TEST(Console, DurationsReadAsClockTimes) {
+    EXPECT_EQ(formatDuration(-1), QStringLiteral("--:--"));
+    EXPECT_EQ(formatDuration(0), QStringLiteral("0:00"));
+    EXPECT_EQ(formatDuration(59), QStringLiteral("0:59"));
+    EXPECT_EQ(formatDuration(61), QStringLiteral("1:01"));
+    EXPECT_EQ(formatDuration(3600 + 2 * 60 + 7), QStringLiteral("1:02:07"));
+}
+
+}  // namespace
+}  // namespace vantrel::flasher

@@ -1,0 +1,336 @@
+#include <string>
+#include <vector>
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include "e2e_fixture.h"
+#include "flasher/exit_codes.h"
+#include "window/progress_bar.h"
+
+namespace vantrel::testing {
+namespace {
+
+using flasher::ExitCode;
+
+// vantrel-flash as a child process, run to its end with the event loop
+// turning (a window in this process may be working at the same time).
+class FlashProcess {
+  public:
+    void start(const QStringList& arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The configuration folder the fixture made, where the boards' aliases are.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process_.setProcessEnvironment(env);
+        process_.start(QStringLiteral(VANTREL_FLASH_PATH), arguments);
+    }
+    bool finish(std::chrono::milliseconds timeout) {
+        const bool ended = waitFor([this] { return process_.state() == QProcess::NotRunning; }, timeout);
+        out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
+        err_ += QString::fromLocal8Bit(process_.readAllStandardError());
+        return ended;
+    }
+    int code() const { return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1; }
+    const QString& out() const { return out_; }
+    const QString& err() const { return err_; }
+
+    ~FlashProcess() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(10000);
+        }
+    }
+
+  private:
+    QProcess process_;
+    QString out_;
+    QString err_;
+};
+
+// A command as it reached a board: its Modbus address (none in plain mode)
+// and its bytes. With no Modbus address byte and a CRC that checked (a frame
+// that failed either is not an RX entry), these are the bytes on the wire.
+using Taken = std::pair<int, QByteArray>;
+
+std::vector<Taken> taken(const test::BoardSim::Log& log) {
+    std::vector<Taken> out;
+    for (const auto& e : log)
+        if (e.direction == "RX") out.emplace_back(e.address.value_or(-1), QByteArray::fromStdString(e.bytes));
+    return out;
+}
+
+// How many version queries the probe needs depends on when the first reply
+// is read, which the machine's load decides; both sides run the same probe.
+// The run of them at the start counts as one.
+std::vector<Taken> probeOnce(std::vector<Taken> commands) {
+    std::size_t asks = 0;
+    while (asks < commands.size() && commands[asks].second == "BOOTi\r\n") ++asks;
+    if (asks > 1) commands.erase(commands.begin() + 1, commands.begin() + static_cast<std::ptrdiff_t>(asks));
+    return commands;
+}
+
+class FlasherEndToEnd : public EndToEnd {
+  protected:
+    QString configHome() const { return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")); }
+
+    // Runs vantrel-flash to its end.
+    FlashProcess& run(const QStringList& arguments, std::chrono::milliseconds timeout = 2min) {
+        flash_.start(arguments);
+        EXPECT_TRUE(flash_.finish(timeout)) << "vantrel-flash did not end; it printed:\n" << flash_.err().toStdString();
+        return flash_;
+    }
+
+    FlashProcess flash_;
+};
+
+struct SameCase {
+    const char* name;
+    const char* file;
+    bool modbus;
+};
+
+void PrintTo(const SameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SameBytesAsTheWindow : public FlasherEndToEnd, public ::testing::WithParamInterface<SameCase> {};
+
+TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
+    const SameCase& c = GetParam();
+    const std::vector<std::string> boardOptions =
+        c.modbus ? std::vector<std::string>{"--modbus", "5"} : std::vector<std::string>{};
+    test::BoardSim& flashed = startBoard(boardOptions, 3);
+    test::BoardSim& clicked = startBoard(boardOptions, 4);
+    const QString file = example(c.file);
+
+    // The flasher on COM3 and the window on COM4, side by side.
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--quiet")};
+    if (c.modbus) arguments << QStringLiteral("--modbus") << QStringLiteral("5");
+    flash_.start(arguments << file);
+
+    RealWindow& f = window();
+    f->txt[0]->setText(QStringLiteral("COM4"));
+    f->Check1->setChecked(c.modbus);
+    if (c.modbus) f->Text1->setText(QStringLiteral("5"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s));
+    f.dialog->nextPath = file;
+    f->Command3_Click();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const QString t = f->vbalProgressBar1->text();
+            return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
+        },
+        10min));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+
+    ASSERT_TRUE(flash_.finish(10min)) << flash_.err().toStdString();
+    EXPECT_EQ(flash_.code(), 0) << flash_.err().toStdString();
+
+    const auto byFlasher = flashed.log();
+    const auto byWindow = clicked.log();
+    const std::vector<Taken> sentByFlasher = probeOnce(taken(byFlasher));
+    const std::vector<Taken> sentByWindow = probeOnce(taken(byWindow));
+    ASSERT_EQ(sentByFlasher.size(), 1 + 2 * linesOf(file).size());
+    ASSERT_EQ(sentByFlasher.size(), sentByWindow.size());
+    for (std::size_t i = 0; i < sentByWindow.size(); ++i) {
+        ASSERT_EQ(sentByFlasher[i].first, sentByWindow[i].first) << "address of command " << i;
+        ASSERT_EQ(sentByFlasher[i].second, sentByWindow[i].second) << "command " << i;
+    }
+    EXPECT_EQ(entries(byFlasher, "IG"), 0);
+    EXPECT_EQ(entries(byWindow, "IG"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, SameBytesAsTheWindow,
+                         ::testing::Values(SameCase{"PlainBlink", "blink.hex", false},
+                                           SameCase{"ModbusBlink", "blink.hex", true},
+                                           SameCase{"PlainMedium", "medium.hex", false},
+                                           SameCase{"ModbusMedium", "medium.hex", true}),
+                         [](const ::testing::TestParamInfo<SameCase>& info) { return std::string(info.param.name); });
+
+struct FailureCase {
+    const char* name;
+    std::optional<std::vector<std::string>> board;  // nullopt: no board at all
+    std::vector<const char*> arguments;             // "@blink" stands for the example file
+    ExitCode code;
+    std::vector<const char*> stderrHas;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailureExit : public FlasherEndToEnd, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailureExit, EndsWithTheCodeForTheCause) {
+    const FailureCase& c = GetParam();
+    test::BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
+    QStringList arguments;
+    for (const char* a : c.arguments)
+        arguments << (QLatin1String(a) == QLatin1String("@blink") ? example("blink.hex") : QString::fromUtf8(a));
+
+    FlashProcess& p = run(arguments);
+    EXPECT_EQ(p.code(), flasher::toInt(c.code)) << p.err().toStdString();
+    for (const char* part : c.stderrHas)
+        EXPECT_TRUE(p.err().contains(QLatin1String(part))) << "missing \"" << part << "\" in:\n"
+                                                           << p.err().toStdString();
+    if (board != nullptr && c.code == ExitCode::FileUnreadable) {
+        EXPECT_EQ(entries(board->log(), "RX"), 0) << "the board was asked although the file was unreadable";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flasher, FailureExit,
+    ::testing::Values(
+        FailureCase{"ErrorReply",
+                    std::vector<std::string>{"--error-at-verify", "2"},
+                    {"--port", "COM3", "@blink"},
+                    ExitCode::BoardError,
+                    {"the board answered ERROR to verify line 2 of 12"}},
+        FailureCase{"SilentBoard",
+                    std::vector<std::string>{"--no-reply-record", "5"},
+                    {"--port", "COM3", "--timeout", "2", "@blink"},
+                    ExitCode::NoReply,
+                    {"no reply within 2 s to download line 5 of 12", "last answered: download line 4"}},
+        FailureCase{"NoBoardAtThatAddress",
+                    std::vector<std::string>{"--modbus", "7"},
+                    {"--port", "COM3", "--modbus", "5", "@blink"},
+                    ExitCode::NoBoard,
+                    {"COM3 Not connect !", "no board answered on COM3 at Modbus address 5"}},
+        FailureCase{"PortNamesNoDevice",
+                    std::nullopt,
+                    {"--port", "/nonexistent/ttyUSB0", "@blink"},
+                    ExitCode::PortNotOpened,
+                    {"cannot open /nonexistent/ttyUSB0", "does not exist", "vantrel-flash --list"}},
+        FailureCase{
+            "BadPortText", std::nullopt, {"--port", "COMx", "@blink"}, ExitCode::Usage, {"\"COMx\" names no port"}},
+        FailureCase{"UnreadableFile",
+                    std::vector<std::string>{},
+                    {"--port", "COM3", "/nonexistent/firmware.hex"},
+                    ExitCode::FileUnreadable,
+                    {"cannot read /nonexistent/firmware.hex"}},
+        FailureCase{"FileIsAFolder",
+                    std::vector<std::string>{},
+                    {"--port", "COM3", VANTREL_EXAMPLES_DIR},
+                    ExitCode::FileUnreadable,
+                    {"cannot read"}}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlasherEndToEnd, NoBoardBehindADanglingAlias) {
+    const QString ports = QString::fromStdString(portsDir());
+    ASSERT_TRUE(QDir().mkpath(ports));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/ttyACM77"), ports + QStringLiteral("/com3")));
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), example("blink.hex")});
+    EXPECT_EQ(p.code(), flasher::toInt(ExitCode::PortNotOpened)) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("COM3 Not available!"))) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("/dev/ttyACM77 does not exist"))) << p.err().toStdString();
+}
+
+TEST_F(FlasherEndToEnd, BusyPortIsReportedWithItsRemedy) {
+    startBoard({}, 3);
+    // This process holds COM3 as the window would.
+    QtSerialComponent holder;
+    holder.setCommPort(3);
+    holder.setPortOpen(true);
+    ASSERT_TRUE(holder.portOpen());
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), example("blink.hex")});
+    EXPECT_EQ(p.code(), flasher::toInt(ExitCode::PortNotOpened)) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("in use by another program"))) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("fuser -v"))) << p.err().toStdString();
+}
+
+TEST_F(FlasherEndToEnd, ListShowsTheAliasOfASimulatedBoard) {
+    test::BoardSim& board = startBoard({}, 3);
+    FlashProcess& p = run({QStringLiteral("--list")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    const QString line =
+        QStringLiteral("COM3  com3 -> %1  (pseudo-terminal)").arg(QString::fromStdString(board.ptyPath()));
+    EXPECT_TRUE(p.out().contains(line)) << p.out().toStdString();
+    EXPECT_TRUE(p.out().contains(QStringLiteral("Aliases in ") + QString::fromStdString(portsDir())));
+}
+
+TEST_F(FlasherEndToEnd, TraceLogsEveryFrameBothWaysWithHex) {
+    startBoard({"--modbus", "5"}, 3);
+    FlashProcess& p =
+        run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"), QStringLiteral("5"),
+             QStringLiteral("--trace"), QStringLiteral("--quiet"), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    // 05 "BOOTi" CR LF and its CRC out; 05 'B' "VER=4.01" CR LF and CRC back.
+    static const QRegularExpression tx(
+        QStringLiteral(
+            "^vantrel\\.link: \\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX COM3 \\(10\\) 05 42 4F 4F 54 69 0D 0A [0-9A-F]{2} "
+            "[0-9A-F]{2} \\| \\\\x05BOOTi\\\\r\\\\n"),
+        QRegularExpression::MultilineOption);
+    static const QRegularExpression rx(
+        QStringLiteral("^vantrel\\.link: \\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX COM3 \\(\\d+\\) 05 42 56 45 52 3D"),
+        QRegularExpression::MultilineOption);
+    EXPECT_TRUE(tx.match(p.err()).hasMatch()) << p.err().toStdString();
+    EXPECT_TRUE(rx.match(p.err()).hasMatch()) << p.err().toStdString();
+    // Every write is logged: the version query and the 24 lines.
+    EXPECT_EQ(p.err().count(QStringLiteral(" TX COM3 ")), 25);
+}
+
+TEST_F(FlasherEndToEnd, WithoutTraceNoFrameIsLogged) {
+    startBoard({}, 3);
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_FALSE(p.err().contains(QStringLiteral("vantrel.link"))) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
+}
+
+TEST_F(FlasherEndToEnd, DevicePathIsReachedWithoutTheUsersAliases) {
+    test::BoardSim& board = startBoard({}, 3);
+    const QString ports = QString::fromStdString(portsDir());
+    FlashProcess& p = run({QStringLiteral("--port"), QString::fromStdString(board.ptyPath()), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_EQ(entries(board.log(), "RX"), 25);
+    // The simulator's alias is all there is in the user's folder.
+    EXPECT_EQ(QDir(ports).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("com3")});
+}
+
+TEST_F(FlasherEndToEnd, InstallFollowsASuccessfulTransfer) {
+    test::BoardSim& board = startBoard({}, 3);
+    FlashProcess& p =
+        run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--install"), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("installed; the application answers VER=APP 1.0")))
+        << p.err().toStdString();
+    const std::vector<QByteArray> sent = commands(board.log());
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], QByteArray("BOOTg\r\n"));
+    EXPECT_EQ(sent.back(), QByteArray("VER\r\n"));
+}
+
+TEST_F(FlasherEndToEnd, NewAddressTakesEffect) {
+    startBoard({"--modbus", "5"}, 3);
+    FlashProcess& set = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"),
+                             QStringLiteral("5"), QStringLiteral("--set-address"), QStringLiteral("9")});
+    EXPECT_EQ(set.code(), 0) << set.err().toStdString();
+
+    FlashProcess again;
+    again.start({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"), QStringLiteral("9"),
+                 QStringLiteral("--query-version"), QStringLiteral("--quiet")});
+    ASSERT_TRUE(again.finish(2min));
+    EXPECT_EQ(again.code(), 0) << again.err().toStdString();
+    EXPECT_EQ(again.out(), QStringLiteral("VER=4.01\n"));
+}
+
+TEST_F(FlasherEndToEnd, UsbBoardPoweredAfterTheStart) {
+    // The board's port appears a second after the flasher starts waiting.
+    startBoard({"--appear-after", "1"}, 3);
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--speed"),
+                           QStringLiteral("usb"), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("power the board now"))) << p.err().toStdString();
+}
+
+}  // namespace
+}  // namespace vantrel::testing
