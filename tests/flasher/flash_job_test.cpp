@@ -256,6 +256,18 @@ TEST(FlashJob, ModbusFramesEveryCommandForTheBoardsAddress) {
     }
 }
 
+TEST(FlashJob, AddressSearchGoesOnWithTheAddressThatAnswered) {
+    JobRun r({QStringLiteral("--modbus"), QStringLiteral("search"), kFile},
+             [](ScriptedBoard& b) { b.modbusAddress = char(3); });
+    ASSERT_TRUE(r.run());
+    ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
+    // Asks at 1, 2 and 3, then every line to 3.
+    ASSERT_EQ(r.board->writes.size(), 3 + 24);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.board->writes[i].front(), char(i + 1));
+    for (qsizetype i = 3; i < r.board->writes.size(); ++i) EXPECT_EQ(r.board->writes[i].front(), char(3));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("board found at Modbus address 3"))) << r.err.toStdString();
+}
+
 TEST(FlashJob, TheBoundCountsFromTheLastWriteNotFromTheStart) {
     // Every reply takes eight receive ticks (160 ms or more); twelve of them
     // take longer than the whole bound, none of them alone comes close.
