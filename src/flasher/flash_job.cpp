@@ -73,6 +73,8 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     // Connected after the window's own handler, so this runs once the tick
     // (and whatever the reply made the window do) is over.
     connect(window_->TMRComm, &QTimer::timeout, this, &FlashJob::afterReceiveTick);
+    // Only writes made by a receive tick answer a reply; the probe's asks do not.
+    connect(window_->Timer3, &QTimer::timeout, this, [this] { writesThisTick_ = 0; });
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
@@ -321,7 +323,11 @@ void FlashJob::onTransferReply() {
         }
         console_.endTransfer();
         console_.info(what);
-        install();
+        // As a click after the tick, not inside it.
+        step_ = Step::Opening;
+        QTimer::singleShot(0, this, [this] {
+            if (!finished_) install();
+        });
     }
 }
 
@@ -372,6 +378,8 @@ void FlashJob::invoke(void (frmSerial::*handler)()) {
         window_->messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
     }
     insideInvoke_ = false;
+    // What a click wrote was not sent on a reply.
+    writesThisTick_ = 0;
 }
 
 void FlashJob::armDeadline() {
