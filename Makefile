@@ -72,6 +72,22 @@ sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && env $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_ARGS)
 
+# libFuzzer targets (clang, with ASan and UBSan), each run for FUZZ_SECONDS on
+# a scratch copy of its seed corpus in fuzz/corpus/<target>/.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_ALL     := receiver hex_loader numeric_texts line_sender
+FUZZ_TARGETS ?= $(FUZZ_ALL)
+
+$(FUZZ_BUILD)/CMakeCache.txt:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVANTREL_FUZZ=ON -DVANTREL_BUILD_TESTS=OFF
+
+fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_ALL))
+	cd $(FUZZ_BUILD) && ctest -L fuzz-smoke --output-on-failure
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

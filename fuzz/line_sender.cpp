@@ -1,0 +1,295 @@
+// The reply interpreter and the line sender, on random replies, random
+// "Send" clicks and random transfer states.
+//
+// The line table holds a distinct marker in every entry, 0 to 9000, so that
+// each command written tells which entry it came from. Checked after every
+// step:
+// - the reply's outcome is the one of the first word found in the order
+//   "VER=", "ERROR", "DOWNLOAD", "FORMAT", "OK" (worked out here
+//   independently), seen through the status line, the probe timer, the
+//   progress bar, the flags and whether a line went out;
+// - a line sent comes from an entry in 1..min(LineCount, 9000), in the form of
+//   the pass (':' as '#' in the verify pass), and is the entry after
+//   LineIndex when LineIndex was in its range;
+// - afterwards LineIndex lies in 0..LineCount; with no line loaded nothing is
+//   sent; the table itself is never changed.
+
+#include <algorithm>
+#include <array>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "fake_platform.h"
+#include "fuzz_support.h"
+#include "window/progress_bar.h"
+
+using vantrel::fuzz::show;
+
+namespace {
+
+constexpr int kMaxLines = vantrel::frmSerial::kMaxLines;
+constexpr qint32 kValueSentinel = -4242;
+constexpr quint32 kColorSentinel = 0x123456;
+const QString kTextSentinel = QStringLiteral("\u2603 untouched \u2603");
+
+// Built once: filling the table then only shares them.
+const QByteArray& marker(int index) {
+    static const std::vector<QByteArray> markers = [] {
+        std::vector<QByteArray> m;
+        for (int i = 0; i <= kMaxLines; ++i) m.push_back(":L" + QByteArray::number(i) + ":");
+        return m;
+    }();
+    return markers[index];
+}
+
+// The entry a command came from, or -1 when it matches none.
+int entryOf(const QByteArray& command, bool verify) {
+    if (!command.startsWith("BOOT") || !command.endsWith("\r\n")) return -1;
+    QByteArray line = command.mid(4, command.size() - 6);
+    const char colon = verify ? '#' : ':';
+    if (line.size() < 4 || line.front() != colon || line.back() != colon || line[1] != 'L') return -1;
+    bool ok = false;
+    const int index = line.mid(2, line.size() - 3).toInt(&ok);
+    if (!ok || index < 0 || index > kMaxLines) return -1;
+    QByteArray expected = marker(index);
+    if (verify) expected.replace(':', '#');
+    return line == expected ? index : -1;
+}
+
+enum class Word { None, Version, Error, Download, Format, Ok };
+
+Word firstWord(const std::string& reply) {
+    static const std::array<std::pair<const char*, Word>, 5> kOrder{{{"VER=", Word::Version},
+                                                                     {"ERROR", Word::Error},
+                                                                     {"DOWNLOAD", Word::Download},
+                                                                     {"FORMAT", Word::Format},
+                                                                     {"OK", Word::Ok}}};
+    for (const auto& [text, word] : kOrder)
+        if (reply.find(text) != std::string::npos) return word;
+    return Word::None;
+}
+
+QByteArray randomReply(FuzzedDataProvider& in) {
+    static const std::array<const char*, 14> kPieces{"VER=", "ERROR", "DOWNLOAD", "FORMAT", "OK", "\r\n", "VER",
+                                                     "ERR",  "DOWN",  "FORM",     "O",      "K",  "ok",   " "};
+    QByteArray reply;
+    const int pieces = in.ConsumeIntegralInRange(0, 6);
+    for (int i = 0; i < pieces; ++i) {
+        if (in.ConsumeBool())
+            reply += kPieces[in.ConsumeIntegralInRange<size_t>(0, kPieces.size() - 1)];
+        else
+            reply += QByteArray::fromStdString(in.ConsumeRandomLengthString(12));
+    }
+    return reply;
+}
+
+qint16 randomCount(FuzzedDataProvider& in) {
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            return in.ConsumeIntegralInRange<qint16>(-2, 12);
+        case 1:
+            return in.ConsumeIntegralInRange<qint16>(kMaxLines - 3, kMaxLines + 3);
+        default:
+            return in.ConsumeIntegral<qint16>();
+    }
+}
+
+struct Session {
+    vantrel::testing::FakeWindow f;
+    std::string log;  // the steps so far, for the report of a violation
+
+    void resetObservers() {
+        f->Label2->setText(kTextSentinel);
+        f->Text8->setText(kTextSentinel);
+        f->vbalProgressBar1->setText(kTextSentinel);
+        f->vbalProgressBar1->setBarColor(kColorSentinel);
+        f->vbalProgressBar1->setValue(kValueSentinel);
+        f->Timer3->start();
+    }
+
+    std::string state() const {
+        return log + "\nnow LineCount " + std::to_string(f->LineCount) + ", LineIndex " + std::to_string(f->LineIndex) +
+               ", VerifyPhase " + std::to_string(f->VerifyPhase) + ", armed " + std::to_string(f->TransferArmed) +
+               ", active " + std::to_string(f->TransferActive) + ", writes " + std::to_string(f.port->writes.size()) +
+               ", bar value " + std::to_string(f->vbalProgressBar1->value());
+    }
+
+    // What one call of the line sender must have done, given the fields as
+    // they were when it was called. `textBefore` is the progress text then.
+    void checkSend(qint16 count, qint16 index, qint16 verifyPhase, const QString& textBefore, qsizetype writesBefore) {
+        // Described only when a check fails.
+        auto where = [this] { return state(); };
+        if (count < 1) {
+            // Nothing is loaded: nothing can be sent.
+            FUZZ_CHECK(f.port->writes.size() == writesBefore, where());
+            return;
+        }
+        const int last = std::min<int>(count, kMaxLines);
+        const qint32 sent = f->vbalProgressBar1->value();
+        FUZZ_CHECK(sent >= 1 && sent <= last, where());
+        if (index >= 0 && index < last) FUZZ_CHECK(sent == index + 1, where());
+        if (f.port->portOpen()) {
+            FUZZ_CHECK(f.port->writes.size() == writesBefore + 1, where());
+            const int entry = entryOf(f.port->writes.last(), verifyPhase == 1);
+            FUZZ_CHECK(entry == sent, where() + "\nwrote " + show(f.port->writes.last()));
+        } else {
+            FUZZ_CHECK(f.port->writes.size() == writesBefore, where());
+        }
+        FUZZ_CHECK(f->LineIndex == (sent == count ? 0 : sent), where());
+        FUZZ_CHECK(f->LineIndex >= 0 && f->LineIndex <= count, where());
+        const QString text = verifyPhase == 1 ? textBefore : QStringLiteral("DOWNLOAD");
+        FUZZ_CHECK(f->vbalProgressBar1->text() == text, where());
+    }
+
+    void checkNoSend(qint16 index, qsizetype writesBefore) {
+        FUZZ_CHECK(f.port->writes.size() == writesBefore, state());
+        FUZZ_CHECK(f->LineIndex == index, state());
+    }
+
+    void reply(const QByteArray& text) {
+        log += "\nreply " + show(text);
+        resetObservers();
+        const qint16 count = f->LineCount, index = f->LineIndex, verifyPhase = f->VerifyPhase;
+        const qint16 armed = f->TransferArmed, active = f->TransferActive;
+        const qsizetype writes = f.port->writes.size();
+
+        f->RxLine = text;
+        try {
+            f->Com_Parser();
+        } catch (...) {
+            FUZZ_CHECK(false, state() + "\nan exception escaped the reply interpreter");
+        }
+
+        // Described only when a check fails.
+        auto where = [this] { return state(); };
+        auto* bar = f->vbalProgressBar1;
+        FUZZ_CHECK(f->Text8->text() == QString::fromLatin1(text), where());
+        FUZZ_CHECK(f->LineCount == count && f->TransferArmed == armed, where());
+        const Word word = firstWord(text.toStdString());
+        // Only a version reply touches the status line and the probe timer.
+        FUZZ_CHECK((f->Label2->text() == QStringLiteral("READY")) == (word == Word::Version), where());
+        FUZZ_CHECK(f->Timer3->isActive() == (word != Word::Version), where());
+        switch (word) {
+            case Word::Version:
+                FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
+                FUZZ_CHECK(bar->barColor() == kColorSentinel, where());
+                if (armed == 1 && active == 1)
+                    checkSend(count, index, verifyPhase, kTextSentinel, writes);
+                else
+                    checkNoSend(index, writes);
+                break;
+            case Word::Error:
+                FUZZ_CHECK(bar->text() == QStringLiteral("ERROR") && bar->barColor() == vantrel::color::kRed, where());
+                FUZZ_CHECK(f->VerifyPhase == 0 && f->TransferActive == active, where());
+                FUZZ_CHECK(bar->value() == kValueSentinel, where());
+                checkNoSend(index, writes);
+                break;
+            case Word::Download:
+                if (verifyPhase != 1) {
+                    // The verify pass begins with line 1.
+                    FUZZ_CHECK(f->VerifyPhase == 1 && f->TransferActive == active, where());
+                    FUZZ_CHECK(bar->barColor() == kColorSentinel, where());
+                    checkSend(count, 0, 1, QStringLiteral("VERIFY"), writes);
+                    if (count < 1) FUZZ_CHECK(f->LineIndex == 0 && bar->text() == QStringLiteral("VERIFY"), where());
+                } else {
+                    FUZZ_CHECK(bar->text() == QStringLiteral("END") && bar->barColor() == vantrel::color::kGreen,
+                               where());
+                    FUZZ_CHECK(f->VerifyPhase == 0 && f->TransferActive == 0, where());
+                    FUZZ_CHECK(bar->value() == kValueSentinel, where());
+                    checkNoSend(index, writes);
+                }
+                break;
+            case Word::Format:
+                FUZZ_CHECK(bar->text().isEmpty() && bar->value() == 0 && bar->barColor() == kColorSentinel, where());
+                FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
+                checkNoSend(index, writes);
+                break;
+            case Word::Ok:
+                FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
+                FUZZ_CHECK(bar->barColor() == kColorSentinel, where());
+                checkSend(count, index, verifyPhase, kTextSentinel, writes);
+                break;
+            case Word::None:
+                FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
+                FUZZ_CHECK(bar->text() == kTextSentinel && bar->barColor() == kColorSentinel, where());
+                FUZZ_CHECK(bar->value() == kValueSentinel, where());
+                checkNoSend(index, writes);
+                break;
+        }
+    }
+
+    void send() {
+        log += "\nSend";
+        resetObservers();
+        const qint16 count = f->LineCount, index = f->LineIndex, verifyPhase = f->VerifyPhase;
+        const qsizetype writes = f.port->writes.size();
+        try {
+            f->Command5_Click();
+        } catch (...) {
+            FUZZ_CHECK(false, state() + "\nan exception escaped the line sender");
+        }
+        FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->LineCount == count, state());
+        checkSend(count, index, verifyPhase, kTextSentinel, writes);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    vantrel::fuzz::initApplication(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    Session s;
+    s.f.port->setPortOpen(true);
+    for (int i = 0; i <= kMaxLines; ++i) s.f->HexLines[i] = marker(i);
+    s.f->LineCount = randomCount(in);
+    s.f->LineIndex = randomCount(in);
+    s.f->VerifyPhase = in.ConsumeIntegralInRange<qint16>(-1, 2);
+    s.f->TransferArmed = in.ConsumeIntegralInRange<qint16>(0, 2);
+    s.f->TransferActive = in.ConsumeIntegralInRange<qint16>(0, 2);
+    s.log = "start LineCount " + std::to_string(s.f->LineCount) + ", LineIndex " + std::to_string(s.f->LineIndex) +
+            ", VerifyPhase " + std::to_string(s.f->VerifyPhase);
+
+    for (int step = 0; step < 256 && in.remaining_bytes() > 0; ++step) {
+        switch (in.ConsumeIntegralInRange(0, 9)) {
+            case 0:
+                s.f->LineCount = randomCount(in);
+                s.log += "\nLineCount = " + std::to_string(s.f->LineCount);
+                break;
+            case 1:
+                s.f->LineIndex = randomCount(in);
+                s.log += "\nLineIndex = " + std::to_string(s.f->LineIndex);
+                break;
+            case 2:
+                s.f->VerifyPhase = in.ConsumeIntegralInRange<qint16>(-1, 2);
+                s.f->TransferArmed = in.ConsumeIntegralInRange<qint16>(0, 2);
+                s.f->TransferActive = in.ConsumeIntegralInRange<qint16>(0, 2);
+                s.log += "\nVerifyPhase = " + std::to_string(s.f->VerifyPhase);
+                break;
+            case 3:
+                s.f.port->setPortOpen(!s.f.port->portOpen());
+                s.log += s.f.port->portOpen() ? "\nport opened" : "\nport closed";
+                break;
+            case 4:
+            case 5:
+                s.send();
+                break;
+            default:
+                s.reply(randomReply(in));
+                break;
+        }
+    }
+
+    for (int i = 0; i <= kMaxLines; ++i) FUZZ_CHECK(s.f->HexLines[i] == marker(i), "entry " + std::to_string(i));
+    return 0;
+}
