@@ -6,11 +6,12 @@ CMAKE       ?= cmake
 CTEST_ARGS  ?=
 SUDO        := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian 12 packages for the build, the tests, the simulated board's example
-# files, the screenshots and the sanitizer and fuzzing builds.
+# Debian 12 packages for the build, the tests (locales: the sources from which
+# a test builds a decimal-comma locale), the simulated board's example files,
+# the screenshots and the sanitizer and fuzzing builds.
 PACKAGES := build-essential cmake pkg-config \
 	qt6-base-dev qt6-serialport-dev libgl-dev \
-	libgtest-dev libgmock-dev libbenchmark-dev \
+	libgtest-dev libgmock-dev libbenchmark-dev locales \
 	gputils srecord \
 	clang libclang-rt-14-dev \
 	xvfb xauth x11-apps imagemagick fonts-liberation

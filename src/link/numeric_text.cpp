@@ -1,7 +1,8 @@
 #include "link/numeric_text.h"
 
 #include <cmath>
-#include <cstdlib>
+#include <locale.h>
+#include <stdlib.h>
 #include <string>
 
 #include <QString>
@@ -70,7 +71,10 @@ Scan scanNumber(QStringView s) {
             i = j;
         }
     }
-    r.value = std::strtod(ascii.c_str(), nullptr);
+    // Always a decimal point: plain strtod follows the process locale, which Qt
+    // sets from the environment (a decimal comma under de_DE, for instance).
+    static const locale_t cNumbers = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
+    r.value = strtod_l(ascii.c_str(), nullptr, cNumbers);
     r.consumed = i;
     r.found = true;
     return r;

@@ -1,10 +1,13 @@
 #include "link/numeric_text.h"
 
 #include <cfenv>
+#include <clocale>
 #include <optional>
 #include <string>
 
+#include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +110,45 @@ INSTANTIATE_TEST_SUITE_P(Modes, RoundingMode, ::testing::Values(FE_UPWARD, FE_DO
                                      return std::string("TowardZero");
                              }
                          });
+
+// --- Under a locale with a decimal comma ----------------------------------
+
+// Qt sets the process locale from the environment when the application starts,
+// so an operator's de_DE makes the C library read numbers with a decimal comma.
+// This builds de_DE.UTF-8 in a scratch folder (the system may have none
+// compiled) and puts its number format in force for one test.
+class DecimalCommaLocale : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        const int rc = QProcess::execute(QStringLiteral("localedef"),
+                                         {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
+                                          QStringLiteral("UTF-8"), dir_.filePath(QStringLiteral("de_DE.UTF-8"))});
+        if (rc != 0) GTEST_SKIP() << "localedef could not build de_DE.UTF-8 (package locales missing?)";
+        saved_ = std::setlocale(LC_NUMERIC, nullptr);
+        qputenv("LOCPATH", dir_.path().toLocal8Bit());
+        ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+        ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    }
+    void TearDown() override {
+        if (!saved_.empty()) std::setlocale(LC_NUMERIC, saved_.c_str());
+        qunsetenv("LOCPATH");
+    }
+
+  private:
+    QTemporaryDir dir_;
+    std::string saved_;
+};
+
+TEST_F(DecimalCommaLocale, TextsStillReadWithADecimalPoint) {
+    EXPECT_EQ(numericValue(u"3.5"), 3.5);
+    EXPECT_EQ(numericValue(u"-0.25e1"), -2.5);
+    EXPECT_EQ(roundHalfEven(numericValue(u"3.5")), 4.0);
+    EXPECT_EQ(toInt16Strict(u" 3.5 "), 4);
+    EXPECT_EQ(wholeNumber32(u"2.6"), std::optional<qint32>(3));
+    // A comma ends the number, as it always did.
+    EXPECT_EQ(numericValue(u"3,5"), 3.0);
+}
 
 // --- Strict 16-bit conversion -------------------------------------------
 
