@@ -89,6 +89,24 @@ fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt
 	cd $(FUZZ_BUILD) && ctest -L fuzz-smoke --output-on-failure
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# Speed, processor and memory against their targets (the run fails when one
+# is missed), and a ten-minute soak. Real transfers through a pseudo-terminal:
+# the 20 ms receive tick sets their pace, so they take minutes.
+BENCH_BUILD  ?= build-bench
+BENCH_ARGS   ?=
+SOAK_SECONDS ?= 600
+
+$(BENCH_BUILD)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_BENCH=ON
+
+bench: deps $(BENCH_BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS) --target vantrel_bench
+	$(BENCH_BUILD)/bin/vantrel_bench $(BENCH_ARGS)
+
+soak: deps $(BENCH_BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS) --target vantrel_bench
+	$(BENCH_BUILD)/bin/vantrel_bench --soak=$(SOAK_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -1,0 +1,429 @@
+// Speed, processor and memory figures of the tool, measured against its
+// targets. The transfers run the real window on the real serial port with the
+// simulated board on a pseudo-terminal, so they take real time: the receive
+// tick, not the processor, sets the pace.
+//
+//   vantrel_bench                      every benchmark, then the verdicts
+//   vantrel_bench --soak=600           ten minutes of transfers, memory and processor per round
+//   VANTREL_BENCH_QUICK=1 vantrel_bench   shorter transfers
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include "board_sim.h"
+#include "connection/qt_serial_component.h"
+#include "fake_platform.h"
+#include "hex_generator.h"
+#include "link/crc16.h"
+#include "transfer/hex_file.h"
+#include "window/frm_serial.h"
+#include "window/progress_bar.h"
+
+namespace {
+
+using vantrel::frmSerial;
+using namespace std::chrono_literals;
+
+constexpr double kTickMs = 20.0;
+
+// --- Measurements of this process -----------------------------------------
+
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+long statusKiB(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string k;
+    while (status >> k) {
+        if (k == key) {
+            long v = 0;
+            status >> v;
+            return v;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+long residentKiB() {
+    return statusKiB("VmRSS:");
+}
+
+// --- Targets, checked after the run ----------------------------------------
+
+struct Verdict {
+    std::string what;
+    double value;
+    std::string unit;
+    double limit;
+    bool atLeast;  // true: value must reach limit; false: must stay below
+    bool ok() const { return atLeast ? value >= limit : value < limit; }
+};
+std::vector<Verdict>& verdicts() {
+    static std::vector<Verdict> v;
+    return v;
+}
+void verdict(std::string what, double value, std::string unit, double limit, bool atLeast) {
+    verdicts().push_back({std::move(what), value, std::move(unit), limit, atLeast});
+}
+
+// --- The tool on the simulated board ----------------------------------------
+
+struct Workspace {
+    QTemporaryDir dir;
+    Workspace() { qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit()); }
+    std::string portsDir() const { return (dir.path() + QStringLiteral("/vantrel/ports")).toStdString(); }
+    QString write(const QString& name, const QByteArray& data) const {
+        QFile f(dir.path() + u'/' + name);
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+        return f.fileName();
+    }
+};
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
+
+struct LiveWindow {
+    vantrel::testing::FakeMsgBox* box = nullptr;
+    vantrel::testing::FakeFileDialog* dialog = nullptr;
+    std::unique_ptr<frmSerial> w;
+
+    LiveWindow() {
+        vantrel::Platform p;
+        p.port = std::make_unique<vantrel::QtSerialComponent>();
+        auto b = std::make_unique<vantrel::testing::FakeMsgBox>();
+        auto d = std::make_unique<vantrel::testing::FakeFileDialog>();
+        box = b.get();
+        dialog = d.get();
+        p.msgBox = std::move(b);
+        p.fileDialog = std::move(d);
+        p.sleeper = vantrel::makeThreadSleeper();
+        w = std::make_unique<frmSerial>(std::move(p));
+    }
+    ~LiveWindow() {
+        if (w->MSComm1->portOpen()) w->MSComm1->setPortOpen(false);
+    }
+
+    // No probe, at the given speed; Modbus frames go to address 1.
+    bool open(int baud, bool modbus = false) {
+        (baud == 9600 ? w->Option1 : baud == 19200 ? w->Option2 : w->Option3)->setChecked(true);
+        w->Check1->setChecked(modbus);
+        w->Text1->setText(QStringLiteral("0"));
+        w->BTNOpenCom_Click();
+        w->Text1->setText(QStringLiteral("1"));
+        return w->MSComm1->portOpen();
+    }
+
+    bool over() const {
+        const QString t = w->vbalProgressBar1->text();
+        return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
+    }
+};
+
+std::unique_ptr<vantrel::test::BoardSim> startBoard(int paceBaud, bool modbus = false) {
+    std::vector<std::string> options;
+    if (paceBaud > 0) options = {"--baud", std::to_string(paceBaud)};
+    if (modbus) options.insert(options.end(), {"--modbus", "1"});
+    auto sim = std::make_unique<vantrel::test::BoardSim>(options);
+    sim->setAlias(workspace().portsDir(), 3);
+    if (!sim->start()) return nullptr;
+    return sim;
+}
+
+// Milliseconds from a command to the tick that sees its whole reply: the
+// command and the reply cross the wire (10 bits a byte) and the first receive
+// tick comes one interval after the write, then every interval.
+double tickAlignedMs(qsizetype commandBytes, qsizetype replyBytes, int paceBaud) {
+    if (paceBaud <= 0) return kTickMs;
+    const double wire = (commandBytes + replyBytes) * 10.0 * 1000.0 / paceBaud;
+    return std::max(1.0, std::ceil(wire / kTickMs)) * kTickMs;
+}
+
+// The fastest a download and verify of these lines can go. A Modbus frame
+// adds the address and the CRC to a command, and the address, "B" and the
+// CRC to a reply.
+double ceilingMs(const QList<QByteArray>& lines, int paceBaud, bool modbus) {
+    double total = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const QByteArray& line : lines) {
+            const bool last = &line == &lines.back();
+            const qsizetype command = 4 + line.size() + 2 + (modbus ? 3 : 0);
+            const qsizetype reply = (last ? 10 : 4) + (modbus ? 4 : 0);  // "DOWNLOAD\r\n" or "OK\r\n"
+            total += tickAlignedMs(command, reply, paceBaud);
+        }
+    return total;
+}
+
+int transferLines() {
+    return qEnvironmentVariableIsSet("VANTREL_BENCH_QUICK") ? 200 : 600;
+}
+
+// --- Benchmarks -----------------------------------------------------------
+
+void BM_LoadHexFile(benchmark::State& state) {
+    const int lines = static_cast<int>(state.range(0));
+    const QString path =
+        workspace().write(QStringLiteral("load-%1.hex").arg(lines), vantrel::bench::makeHexFile(lines));
+    vantrel::testing::FakeWindow f;  // port closed: the load is timed, nothing is sent
+    f.dialog->nextPath = path;
+    QElapsedTimer wall;
+    wall.start();
+    for (auto _ : state) {
+        f->Command3_Click();
+        if (f->LineCount != lines) state.SkipWithError("the file did not load whole");
+    }
+    const double ms = wall.nsecsElapsed() / 1e6 / std::max<benchmark::IterationCount>(1, state.iterations());
+    state.counters["lines"] = lines;
+    verdict("loading a " + std::to_string(lines) + "-line file", ms, "ms", 50.0, false);
+}
+BENCHMARK(BM_LoadHexFile)->Arg(9000)->Unit(benchmark::kMillisecond);
+
+void BM_Crc16OfALine(benchmark::State& state) {
+    const QByteArray frame =
+        "\x01"
+        "BOOT:10000000A0E1B2C3D4E5F60718293A4B5C6D7E8F90D5\r\n";
+    for (auto _ : state) benchmark::DoNotOptimize(vantrel::crc16Modbus(frame));
+    state.SetBytesProcessed(state.iterations() * frame.size());
+}
+BENCHMARK(BM_Crc16OfALine);
+
+void BM_ReceiveTickWithoutData(benchmark::State& state) {
+    vantrel::testing::FakeWindow f;
+    f.port->setPortOpen(true);
+    f->Check1->setChecked(true);
+    f->Text1->setText(QStringLiteral("1"));
+    for (auto _ : state) f->TMRComm_Timer();
+}
+BENCHMARK(BM_ReceiveTickWithoutData);
+
+// A whole download and verify through the pseudo-terminal. Arguments: the
+// board's wire speed in baud (0 for an instant line), and Modbus (1) or
+// plain (0). The slow speeds run in Modbus mode: in plain mode whatever
+// arrived by a tick is one reply, so a reply whose bytes straddle a tick on
+// a slow wire is seen in two pieces and the transfer waits for ever.
+void BM_Transfer(benchmark::State& state) {
+    const int pace = static_cast<int>(state.range(0));
+    const bool modbus = state.range(1) != 0;
+    const int baud = pace > 0 ? pace : 115200;
+    const int n = transferLines();
+    const QByteArray file = vantrel::bench::makeHexFile(n);
+    const QString path = workspace().write(QStringLiteral("transfer-%1.hex").arg(n), file);
+    const QList<QByteArray> lines = vantrel::splitHexFields(file);
+
+    for (auto _ : state) {
+        auto board = startBoard(pace, modbus);
+        if (!board) {
+            state.SkipWithError("no pseudo-terminal for the simulated board");
+            return;
+        }
+        LiveWindow live;
+        if (!live.open(baud, modbus)) {
+            state.SkipWithError("the port did not open");
+            return;
+        }
+        live.dialog->nextPath = path;
+        QElapsedTimer wall;
+        const double cpu0 = cpuSeconds();
+        wall.start();
+        live.w->Command3_Click();
+        const bool done = QTest::qWaitFor([&] { return live.over(); }, 30 * 60 * 1000);
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        const double cpu = cpuSeconds() - cpu0;
+        state.SetIterationTime(seconds);
+        if (!done || live.w->vbalProgressBar1->text() != QStringLiteral("END")) {
+            state.SkipWithError("the transfer did not end");
+            return;
+        }
+        const double rate = 2.0 * lines.size() / seconds;
+        const double ceiling = 2.0 * lines.size() / (ceilingMs(lines, pace, modbus) / 1000.0);
+        state.counters["lines_per_s"] = rate;
+        state.counters["ceiling_per_s"] = ceiling;
+        state.counters["ratio"] = rate / ceiling;
+        state.counters["cpu_percent"] = 100.0 * cpu / seconds;
+        const std::string speed = (pace > 0 ? std::to_string(pace) + " baud" : std::string("instant line")) +
+                                  (modbus ? ", Modbus" : ", plain");
+        verdict("transfer rate / tick-aligned ceiling, " + speed, rate / ceiling, "", 0.95, true);
+        verdict("processor during a transfer, " + speed, 100.0 * cpu / seconds, "% of a core", 5.0, false);
+    }
+}
+BENCHMARK(BM_Transfer)
+    ->ArgNames({"baud", "modbus"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({115200, 0})
+    ->Args({115200, 1})
+    ->Args({19200, 1})
+    ->Args({9600, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// The port open and nothing happening: the receive tick polls every 20 ms.
+void BM_IdleOpenPort(benchmark::State& state) {
+    for (auto _ : state) {
+        auto board = startBoard(0);
+        if (!board) {
+            state.SkipWithError("no pseudo-terminal for the simulated board");
+            return;
+        }
+        LiveWindow live;
+        if (!live.open(115200)) {
+            state.SkipWithError("the port did not open");
+            return;
+        }
+        QTest::qWait(500);
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(10'000);
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        const double percent = 100.0 * (cpuSeconds() - cpu0) / seconds;
+        state.SetIterationTime(seconds);
+        state.counters["cpu_percent"] = percent;
+        verdict("processor with the port open and idle", percent, "% of a core", 1.0, false);
+    }
+}
+BENCHMARK(BM_IdleOpenPort)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// Memory while the largest file the tool takes goes through.
+void BM_Transfer9000LinesMemory(benchmark::State& state) {
+    const int n = qEnvironmentVariableIsSet("VANTREL_BENCH_QUICK") ? 1000 : 9000;
+    const QByteArray file = vantrel::bench::makeHexFile(n);
+    const QString path = workspace().write(QStringLiteral("memory-%1.hex").arg(n), file);
+    for (auto _ : state) {
+        auto board = startBoard(0);
+        if (!board) {
+            state.SkipWithError("no pseudo-terminal for the simulated board");
+            return;
+        }
+        LiveWindow live;
+        if (!live.open(115200)) {
+            state.SkipWithError("the port did not open");
+            return;
+        }
+        live.dialog->nextPath = path;
+        const long before = residentKiB();
+        long peak = before;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, residentKiB()); });
+        sampler.start(250);
+        QElapsedTimer wall;
+        wall.start();
+        live.w->Command3_Click();
+        const bool done = QTest::qWaitFor([&] { return live.over(); }, 60 * 60 * 1000);
+        sampler.stop();
+        state.SetIterationTime(wall.nsecsElapsed() / 1e9);
+        if (!done) {
+            state.SkipWithError("the transfer did not end");
+            return;
+        }
+        const long after = residentKiB();
+        state.counters["lines"] = n;
+        state.counters["rss_before_MiB"] = before / 1024.0;
+        state.counters["rss_peak_MiB"] = peak / 1024.0;
+        state.counters["rss_after_MiB"] = after / 1024.0;
+        verdict("memory growth during a " + std::to_string(n) + "-line transfer", (peak - before) / 1024.0, "MiB", 16.0,
+                false);
+    }
+}
+BENCHMARK(BM_Transfer9000LinesMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// --- Soak -----------------------------------------------------------------
+
+// Transfers back to back for `seconds`; memory and processor per round. The
+// resident memory after the last round must stay within a few MiB of the
+// memory after the first.
+int soak(int seconds) {
+    const QString path = QStringLiteral(VANTREL_EXAMPLES_DIR "/medium.hex");
+    auto board = startBoard(0);
+    if (!board) {
+        std::fprintf(stderr, "soak: no pseudo-terminal for the simulated board\n");
+        return 2;
+    }
+    LiveWindow live;
+    if (!live.open(115200)) {
+        std::fprintf(stderr, "soak: the port did not open\n");
+        return 2;
+    }
+    live.dialog->nextPath = path;
+    QElapsedTimer total;
+    total.start();
+    long firstRss = -1;
+    long lastRss = -1;
+    int round = 0;
+    std::printf("%6s %10s %10s %12s %10s\n", "round", "seconds", "result", "rss_KiB", "cpu_%");
+    while (total.elapsed() < seconds * 1000LL) {
+        ++round;
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        live.w->Command3_Click();
+        const bool done = QTest::qWaitFor([&] { return live.over(); }, 30 * 60 * 1000);
+        const double s = wall.nsecsElapsed() / 1e9;
+        lastRss = residentKiB();
+        if (firstRss < 0) firstRss = lastRss;
+        std::printf("%6d %10.1f %10s %12ld %10.2f\n", round, s,
+                    done ? live.w->vbalProgressBar1->text().toLatin1().constData() : "stuck", lastRss,
+                    100.0 * (cpuSeconds() - cpu0) / s);
+        std::fflush(stdout);
+        if (!done || live.w->vbalProgressBar1->text() != QStringLiteral("END")) return 1;
+    }
+    const long growth = lastRss - firstRss;
+    std::printf(
+        "soak: %d rounds in %lld s, resident memory %ld KiB after the first round, %ld KiB after the last "
+        "(%+ld KiB)\n",
+        round, total.elapsed() / 1000, firstRss, lastRss, growth);
+    const bool ok = growth < 4 * 1024;
+    std::printf("soak: %s\n", ok ? "PASS: no growth" : "FAIL: memory grows");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    workspace();
+
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg = argv[i];
+        if (arg.startsWith("--soak")) return soak(arg.contains('=') ? arg.mid(arg.indexOf('=') + 1).toInt() : 600);
+    }
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    bool allOk = true;
+    std::printf("\nTargets\n");
+    for (const Verdict& v : verdicts()) {
+        std::printf("  %-4s %-58s %10.3f %-12s (%s %g)\n", v.ok() ? "ok" : "MISS", v.what.c_str(), v.value,
+                    v.unit.c_str(), v.atLeast ? "at least" : "under", v.limit);
+        allOk = allOk && v.ok();
+    }
+    return allOk ? 0 : 1;
+}
