@@ -58,11 +58,7 @@ void frmSerial::BTNOpenCom_Click() {
     if (Text1->text().isEmpty()) AddressSearch = 1;
 
     try {
-        PortNumber = portNumberOf(txt[0]->text());
-        MSComm1->setCommPort(PortNumber);
-        MSComm1->setPortOpen(true);
-        Pic->setVisible(true);
-        setPortBoxColor(true);
+        openPortNamedInBox();
         TransferArmed = 0;
         ProbeCount = 1;
         if (Text1->text() != QStringLiteral("0")) Timer3->start();
@@ -84,13 +80,17 @@ void frmSerial::OPEN_PORT() {
     // Quiet: a port that is not there yet is the normal case during a USB
     // scan; the probe reads PortOpen on its next tick.
     try {
-        PortNumber = portNumberOf(txt[0]->text());
-        MSComm1->setCommPort(PortNumber);
-        MSComm1->setPortOpen(true);
-        Pic->setVisible(true);
-        setPortBoxColor(true);
+        openPortNamedInBox();
     } catch (const Failure&) {
     }
+}
+
+void frmSerial::openPortNamedInBox() {
+    PortNumber = portNumberOf(txt[0]->text());
+    MSComm1->setCommPort(PortNumber);
+    MSComm1->setPortOpen(true);
+    Pic->setVisible(true);
+    setPortBoxColor(true);
 }
 
 void frmSerial::BTNCloseCom_Click() {

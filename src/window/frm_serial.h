@@ -127,6 +127,9 @@ class frmSerial : public QWidget {
     void buildControls();
     void connectHandlers();
     void setPortBoxColor(bool open);
+    // Opens the port the port box names, lights the lamp and colours the box;
+    // a failure is raised to the caller.
+    void openPortNamedInBox();
     void showConnectionMessage(const QString& suffix);
     void startTransfer(bool verify);
     char deviceAddressChar() const;
