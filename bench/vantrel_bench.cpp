@@ -107,26 +107,8 @@ Workspace& workspace() {
     return w;
 }
 
-struct LiveWindow {
-    vantrel::testing::FakeMsgBox* box = nullptr;
-    vantrel::testing::FakeFileDialog* dialog = nullptr;
-    std::unique_ptr<frmSerial> w;
-
-    LiveWindow() {
-        vantrel::Platform p;
-        p.port = std::make_unique<vantrel::QtSerialComponent>();
-        auto b = std::make_unique<vantrel::testing::FakeMsgBox>();
-        auto d = std::make_unique<vantrel::testing::FakeFileDialog>();
-        box = b.get();
-        dialog = d.get();
-        p.msgBox = std::move(b);
-        p.fileDialog = std::move(d);
-        p.sleeper = vantrel::makeThreadSleeper();
-        w = std::make_unique<frmSerial>(std::move(p));
-    }
-    ~LiveWindow() {
-        if (w->MSComm1->portOpen()) w->MSComm1->setPortOpen(false);
-    }
+struct LiveWindow : vantrel::testing::RecordingWindow {
+    LiveWindow() : RecordingWindow(std::make_unique<vantrel::QtSerialComponent>(), vantrel::makeThreadSleeper()) {}
 
     // No probe, at the given speed; Modbus frames go to address 1.
     bool open(int baud, bool modbus = false) {

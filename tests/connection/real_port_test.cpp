@@ -129,27 +129,13 @@ class PseudoTerminal {
 };
 
 // A window on the real port component; only the boxes and the pause are fakes.
-struct RealWindow {
+struct RealWindow : RecordingWindow {
     QtSerialComponent* port = nullptr;
-    FakeMsgBox* box = nullptr;
     FakeSleeper* sleeper = nullptr;
-    std::unique_ptr<frmSerial> w;
-
-    RealWindow() {
-        Platform p;
-        auto portReal = std::make_unique<QtSerialComponent>();
-        auto boxFake = std::make_unique<FakeMsgBox>();
-        auto sleeperFake = std::make_unique<FakeSleeper>();
-        port = portReal.get();
-        box = boxFake.get();
-        sleeper = sleeperFake.get();
-        p.port = std::move(portReal);
-        p.msgBox = std::move(boxFake);
-        p.fileDialog = std::make_unique<FakeFileDialog>();
-        p.sleeper = std::move(sleeperFake);
-        w = std::make_unique<frmSerial>(std::move(p));
-    }
-    frmSerial* operator->() const { return w.get(); }
+    RealWindow()
+        : RecordingWindow(std::make_unique<QtSerialComponent>(), std::make_unique<FakeSleeper>()),
+          port(static_cast<QtSerialComponent*>(w->MSComm1)),
+          sleeper(static_cast<FakeSleeper*>(&w->sleeper())) {}
 };
 
 QByteArray allByteValues() {

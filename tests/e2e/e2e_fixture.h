@@ -40,30 +40,11 @@ inline bool ptyAvailable(std::string& why) {
 
 // The real window on the real serial port and real timers, with the boxes
 // and the file dialog recorded instead of shown.
-struct RealWindow {
-    FakeMsgBox* box = nullptr;
-    FakeFileDialog* dialog = nullptr;
+struct RealWindow : RecordingWindow {
     QtSerialComponent* port = nullptr;
-    std::unique_ptr<frmSerial> w;
-
-    RealWindow() {
-        Platform p;
-        auto portReal = std::make_unique<QtSerialComponent>();
-        auto boxFake = std::make_unique<FakeMsgBox>();
-        auto dialogFake = std::make_unique<FakeFileDialog>();
-        port = portReal.get();
-        box = boxFake.get();
-        dialog = dialogFake.get();
-        p.port = std::move(portReal);
-        p.msgBox = std::move(boxFake);
-        p.fileDialog = std::move(dialogFake);
-        p.sleeper = makeThreadSleeper();
-        w = std::make_unique<frmSerial>(std::move(p));
-    }
-    ~RealWindow() {
-        if (w && w->MSComm1->portOpen()) w->MSComm1->setPortOpen(false);
-    }
-    frmSerial* operator->() const { return w.get(); }
+    RealWindow()
+        : RecordingWindow(std::make_unique<QtSerialComponent>(), makeThreadSleeper()),
+          port(static_cast<QtSerialComponent*>(w->MSComm1)) {}
 };
 
 // Runs the event loop until the condition holds or the time is up.

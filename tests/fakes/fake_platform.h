@@ -69,31 +69,44 @@ class FakeSleeper final : public Sleeper {
     }
 };
 
-// A window on fakes, with handles on each fake.
-struct FakeWindow {
-    FakeSerialComponent* port = nullptr;
+// A window on the port component and the pause given, with every box and
+// the file dialog recorded instead of shown.
+struct RecordingWindow {
     FakeMsgBox* box = nullptr;
     FakeFileDialog* dialog = nullptr;
-    FakeSleeper* sleeper = nullptr;
     std::unique_ptr<frmSerial> w;
 
-    FakeWindow() {
+    RecordingWindow(std::unique_ptr<SerialComponent> port, std::unique_ptr<Sleeper> sleeper) {
         Platform p;
-        auto portFake = std::make_unique<FakeSerialComponent>();
         auto boxFake = std::make_unique<FakeMsgBox>();
         auto dialogFake = std::make_unique<FakeFileDialog>();
-        auto sleeperFake = std::make_unique<FakeSleeper>();
-        port = portFake.get();
         box = boxFake.get();
         dialog = dialogFake.get();
-        sleeper = sleeperFake.get();
-        p.port = std::move(portFake);
+        p.port = std::move(port);
         p.msgBox = std::move(boxFake);
         p.fileDialog = std::move(dialogFake);
-        p.sleeper = std::move(sleeperFake);
+        p.sleeper = std::move(sleeper);
         w = std::make_unique<frmSerial>(std::move(p));
     }
+    ~RecordingWindow() {
+        // A real device is let go before the window's own teardown.
+        if (w && w->MSComm1->portOpen()) w->MSComm1->setPortOpen(false);
+    }
+    RecordingWindow(const RecordingWindow&) = delete;
+    RecordingWindow& operator=(const RecordingWindow&) = delete;
+
     frmSerial* operator->() const { return w.get(); }
+};
+
+// A window on fakes only, with handles on each fake.
+struct FakeWindow : RecordingWindow {
+    FakeSerialComponent* port = nullptr;
+    FakeSleeper* sleeper = nullptr;
+
+    FakeWindow()
+        : RecordingWindow(std::make_unique<FakeSerialComponent>(), std::make_unique<FakeSleeper>()),
+          port(static_cast<FakeSerialComponent*>(w->MSComm1)),
+          sleeper(static_cast<FakeSleeper*>(&w->sleeper())) {}
 };
 
 }  // namespace vantrel::testing
