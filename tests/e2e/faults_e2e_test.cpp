@@ -140,14 +140,20 @@ bool transferOver(const RealWindow& f) {
 
 class Faults : public EndToEnd {
   protected:
-    // Opens the window on COM3 in plain mode without probing.
-    RealWindow& openPlain() {
+    // Opens the window on COM3 without probing ("0" in the address box), in
+    // plain mode or in Modbus mode to address 1.
+    RealWindow& openWithoutProbe(bool modbus = false) {
         RealWindow& f = window();
+        f->Check1->setChecked(modbus);
         f->Text1->setText(QStringLiteral("0"));
         f->BTNOpenCom_Click();
         EXPECT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
+        // Frames go to address 1; a plain-mode box keeps "0", so that an Open
+        // again later does not probe either.
+        if (modbus) f->Text1->setText(QStringLiteral("1"));
         return f;
     }
+    RealWindow& openPlain() { return openWithoutProbe(false); }
     void download(RealWindow& f, const char* file) {
         f.dialog->nextPath = example(file);
         f->Command3_Click();
@@ -259,15 +265,11 @@ TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
 
 TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
     startBoard({"--modbus", "1", "--dribble", "30"});
-    RealWindow& f = window();
-    f->Check1->setChecked(true);
     // Opened without the probe: its asks every 200 ms would make the board
     // send dribbled replies back to back, and a reply that runs into the
     // next one within a tick never matches its CRC.
-    f->Text1->setText(QStringLiteral("0"));
-    f->BTNOpenCom_Click();
+    RealWindow& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
-    f->Text1->setText(QStringLiteral("1"));
     download(f, "blink.hex");
     ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 3min)) << "stuck at line " << f->LineIndex;
     EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
@@ -309,12 +311,8 @@ TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheTransferWaits) {
 TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorText) {
     ScriptedLine line;
     ASSERT_TRUE(line.open(portsDir(), 3));
-    RealWindow& f = window();
-    f->Check1->setChecked(true);
-    f->Text1->setText(QStringLiteral("0"));  // no probe
-    f->BTNOpenCom_Click();
+    RealWindow& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
-    f->Text1->setText(QStringLiteral("1"));
 
     const QByteArray foreign = modbusReply(2, "OK\r\n");
     line.write(foreign);
@@ -341,12 +339,8 @@ TEST_F(Faults, FloodOfRandomBytesInModbusMode_KeepsMemoryBoundedAndTheWindowWork
         qEnvironmentVariableIsSet("VANTREL_FLOOD_SECONDS") ? qEnvironmentVariableIntValue("VANTREL_FLOOD_SECONDS") : 60;
     ScriptedLine line;
     ASSERT_TRUE(line.open(portsDir(), 3));
-    RealWindow& f = window();
-    f->Check1->setChecked(true);
-    f->Text1->setText(QStringLiteral("0"));
-    f->BTNOpenCom_Click();
+    RealWindow& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
-    f->Text1->setText(QStringLiteral("1"));
 
     QTest::qWait(200);
     const long before = residentKiB();
