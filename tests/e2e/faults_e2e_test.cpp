@@ -158,6 +158,12 @@ class Faults : public EndToEnd {
         f.dialog->nextPath = example(file);
         f->Command3_Click();
     }
+    // Starts a download and waits for it to end in green.
+    void downloadToEnd(RealWindow& f, const char* file, std::chrono::milliseconds timeout = 2min) {
+        download(f, file);
+        ASSERT_TRUE(waitFor([&] { return transferOver(f); }, timeout)) << "stuck at line " << f->LineIndex;
+        EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    }
     static int records(const test::BoardSim::Log& log) {
         int n = 0;
         for (const auto& e : log)
@@ -188,9 +194,7 @@ TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownlo
     ASSERT_TRUE(waitForLine(board, "REPLUGGED", 30s));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
-    download(f, "blink.hex");
-    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
-    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    downloadToEnd(f, "blink.hex");
     EXPECT_TRUE(f.box->shown.isEmpty());
 }
 
@@ -242,9 +246,7 @@ TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
     EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("DOWNLOAD"));
 
     // A new start reloads the file and goes through from line 1.
-    download(f, "blink.hex");
-    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
-    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    downloadToEnd(f, "blink.hex");
 }
 
 TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
@@ -258,9 +260,7 @@ TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
     EXPECT_FALSE(f->MSComm1->portOpen());
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());
-    download(f, "blink.hex");
-    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min));
-    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    downloadToEnd(f, "blink.hex");
 }
 
 TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
@@ -270,9 +270,7 @@ TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
     // next one within a tick never matches its CRC.
     RealWindow& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
-    download(f, "blink.hex");
-    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 3min)) << "stuck at line " << f->LineIndex;
-    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    downloadToEnd(f, "blink.hex", 3min);
 }
 
 TEST_F(Faults, DribbledRepliesInPlainMode_AreSeenPieceByPieceAndNoLineFollows) {
