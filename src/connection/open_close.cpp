@@ -43,6 +43,7 @@ void frmSerial::BTNOpenCom_Click() {
             ProbeCount = 1;
             Label2->setText(QStringLiteral("No info: "));
             Timer3->stop();
+            closeScanPort();
         }
         return;
     }
@@ -93,6 +94,16 @@ void frmSerial::openPortNamedInBox() {
     setPortBoxColor(true);
 }
 
+void frmSerial::closeScanPort() {
+    // The port controls are in their closed arrangement while the scan runs:
+    // a port it opened but did not take over would stay open behind them,
+    // and no later Open could use it.
+    if (!MSComm1->portOpen()) return;
+    MSComm1->setPortOpen(false);
+    setPortBoxColor(false);
+    Pic->setVisible(false);
+}
+
 void frmSerial::BTNCloseCom_Click() {
     Timer3->stop();
     TMRComm->stop();
@@ -101,6 +112,8 @@ void frmSerial::BTNCloseCom_Click() {
     Text8->clear();
     VerifyPhase = 0;
     TransferActive = 0;
+    // A reply cut short by closing the port will never be completed.
+    RxHeld.clear();
     MSComm1->setPortOpen(false);
     setPortBoxColor(false);
     Pic->setVisible(false);

@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include "link/crc16.h"
 #include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/lamp.h"
@@ -11,10 +12,30 @@ namespace {
 // Address, "B", at least a two-character reply, and the CRC.
 constexpr qsizetype kMinReply = 6;
 
-// An RTU frame is at most 256 characters long. Characters that a rejected
-// frame leaves at the head of the gathered text stay there, so a noisy line
-// would otherwise grow it without end; only the newest characters are kept.
+// An RTU frame is at most 256 characters long: no more of a Modbus reply in
+// the making, nor of a plain reply whose line end has not come, is kept, so
+// a babbling line cannot grow memory.
 constexpr qsizetype kMaxFrame = 256;
+
+// "A frame ends in silence": this many receive ticks in a row without a
+// character (100 ms) end whatever Modbus characters were gathered. That is
+// well above any gap inside a reply that arrives in pieces.
+constexpr qint16 kSilentTicks = 5;
+
+// Where the reply that ends with the newest characters begins: the earliest
+// position holding the address character and "B" from which the characters
+// up to the last two have those two as their CRC. -1 when there is none.
+// Characters in front of it (noise, a damaged or foreign frame, an earlier
+// reply run together with this one) are not part of it.
+qsizetype replyStart(const QByteArray& gathered, char address) {
+    const qsizetype n = gathered.size();
+    const QByteArrayView crc = QByteArrayView(gathered).last(2);
+    for (qsizetype start = 0; start + kMinReply <= n; ++start) {
+        if (gathered[start] != address || gathered[start + 1] != 'B') continue;
+        if (crc16ModbusBytes(QByteArrayView(gathered).sliced(start, n - start - 2)) == crc) return start;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -28,26 +49,60 @@ void frmSerial::TMRComm_Timer() {
             BlinkTicks = 0;
             Pic->setFillColor(Pic->fillColor() == color::kWhite ? color::kGrey : color::kWhite);
         }
+        // Characters read between two ticks (as soon as they arrived) mean the
+        // line was not quiet since the last tick, even if none wait now.
+        const bool heardSinceLastTick = RxHeard;
+        RxHeard = false;
+        if (receiveStep()) return;
+        if (!heardSinceLastTick) lineWasQuiet();
+    } catch (const Failure&) {
+        // The tick ends; the next one tries again.
+    }
+}
 
-        ByteCount = MSComm1->inBufferCount();
-        if (ByteCount == 0) return;
-        RxLine = MSComm1->input();
-        Pic->setFillColor(color::kRed);
+bool frmSerial::receiveStep() {
+    ByteCount = MSComm1->inBufferCount();
+    if (ByteCount == 0) return false;
+    RxLine = MSComm1->input();
+    Pic->setFillColor(color::kRed);
+    RxQuietTicks = 0;
+    if (!Check1->isChecked())
+        plainCharactersArrived();
+    else
+        modbusCharactersArrived();
+    return true;
+}
 
-        if (!Check1->isChecked()) {
-            // Plain mode has no end-of-reply rule: whatever arrived since the
-            // last tick is one reply.
-            Com_Parser();
-            RxFrame.clear();
-            return;
-        }
+void frmSerial::plainCharactersArrived() {
+    // A reply is complete at its line end, however its characters were cut
+    // on the way: what follows the last line end waits for the rest. Two
+    // replies that arrive together are still handed on as one text.
+    RxHeld += RxLine;
+    const qsizetype end = RxHeld.lastIndexOf('\n') + 1;
+    if (end > 0 || RxHeld.size() > kMaxFrame) {
+        const qsizetype whole = end > 0 ? end : RxHeld.size();
+        RxLine = RxHeld.left(whole);
+        RxHeld.remove(0, whole);
+        handOnReply();
+    }
+    RxFrame.clear();
+}
 
-        RxFrame += RxLine;
-        if (RxFrame.size() > kMaxFrame) RxFrame.remove(0, RxFrame.size() - kMaxFrame);
-        ByteCount = static_cast<int>(RxFrame.size());
-        if (ByteCount < kMinReply) return;
+void frmSerial::modbusCharactersArrived() {
+    RxHeld.clear();
+    RxFrame += RxLine;
+    if (RxFrame.size() > kMaxFrame) RxFrame.remove(0, RxFrame.size() - kMaxFrame);
+    ByteCount = static_cast<int>(RxFrame.size());
+    if (ByteCount < kMinReply) return;
 
-        if (RxFrame[0] != deviceAddressChar()) {
+    // The address box is read anew at every check.
+    const char address = deviceAddressChar();
+    const qsizetype start = replyStart(RxFrame, address);
+    if (start < 0) {
+        // No reply ends here. Say why the gathered characters are none; an
+        // incomplete or damaged reply is passed over in silence and looked at
+        // again when more characters arrive.
+        if (RxFrame[0] != address) {
             Text8->setText(QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(RxLine));
             return;
         }
@@ -55,17 +110,44 @@ void frmSerial::TMRComm_Timer() {
             Text8->setText(QStringLiteral("Error CMD  >> ") + QString::fromLatin1(RxLine));
             return;
         }
-        // An incomplete reply fails the CRC silently and is looked at again
-        // when more characters arrive.
         CalcCrc = CRC16(RxFrame.left(ByteCount - 2));
         RxCrc = RxFrame.right(2);
-        RxLine = RxFrame.mid(2, ByteCount - 4);
-        if (RxCrc == CalcCrc) {
-            Com_Parser();
+        return;
+    }
+    // What came before the reply can never become one.
+    RxFrame.remove(0, start);
+    ByteCount = static_cast<int>(RxFrame.size());
+    CalcCrc = CRC16(RxFrame.left(ByteCount - 2));
+    RxCrc = RxFrame.right(2);
+    RxLine = RxFrame.mid(2, ByteCount - 4);
+    handOnReply();
+    RxFrame.clear();
+}
+
+void frmSerial::handOnReply() {
+    emit replyAccepted(RxLine);
+    Com_Parser();
+}
+
+void frmSerial::lineWasQuiet() {
+    if (!RxHeld.isEmpty()) {
+        // A plain reply without a line end: the silence after it ends it.
+        if (!Check1->isChecked()) {
+            RxLine = RxHeld;
+            RxHeld.clear();
+            handOnReply();
             RxFrame.clear();
+            return;
         }
-    } catch (const Failure&) {
-        // The tick ends; the next one tries again.
+        RxHeld.clear();
+    }
+    if (RxFrame.isEmpty()) return;
+    RxQuietTicks = checkedInt16(RxQuietTicks + 1);
+    if (RxQuietTicks >= kSilentTicks) {
+        // The frame ended without becoming a reply: nothing of it can be
+        // part of the next one.
+        RxFrame.clear();
+        RxQuietTicks = 0;
     }
 }
 

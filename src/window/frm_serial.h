@@ -87,6 +87,12 @@ class frmSerial : public QWidget {
     QByteArray RxCrc;
     QByteArray CalcCrc;
     qint16 BlinkTicks = 0;
+    // Plain mode: the start of a reply whose line end has not arrived yet.
+    QByteArray RxHeld;
+    // Receive ticks in a row that found the line quiet (Modbus: silence ends a frame).
+    qint16 RxQuietTicks = 0;
+    // Characters were read between two ticks, so the line was not quiet.
+    bool RxHeard = false;
 
     // --- Window ---------------------------------------------------------
     void SwitchTags();
@@ -120,6 +126,10 @@ class frmSerial : public QWidget {
     MsgBox& messageBox() const { return *platform_.msgBox; }
     Sleeper& sleeper() const { return *platform_.sleeper; }
 
+  signals:
+    // The receiver accepted a reply and hands it to the reply interpreter.
+    void replyAccepted(const QByteArray& reply);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -127,6 +137,15 @@ class frmSerial : public QWidget {
     void buildControls();
     void connectHandlers();
     void setPortBoxColor(bool open);
+    // The receive step of a tick: true when characters were waiting.
+    bool receiveStep();
+    void plainCharactersArrived();
+    void modbusCharactersArrived();
+    void lineWasQuiet();
+    // Hands RxLine to the reply interpreter.
+    void handOnReply();
+    // Closes a port that the USB scan opened but did not take over.
+    void closeScanPort();
     // Opens the port the port box names, lights the lamp and colours the box;
     // a failure is raised to the caller.
     void openPortNamedInBox();

@@ -265,29 +265,23 @@ TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
 
 TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
     startBoard({"--modbus", "1", "--dribble", "30"});
-    // Opened without the probe: its asks every 200 ms would make the board
-    // send dribbled replies back to back, and a reply that runs into the
-    // next one within a tick never matches its CRC.
+    // Opened without the probe, so that only the transfer's own replies are
+    // on the line: each comes a byte every 30 ms, over several ticks.
     RealWindow& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
     downloadToEnd(f, "blink.hex", 3min);
 }
 
-TEST_F(Faults, DribbledRepliesInPlainMode_AreSeenPieceByPieceAndNoLineFollows) {
-    // Plain mode has no end-of-reply rule: each tick's characters are one
-    // reply, and "O", "K" alone are no "OK".
-    test::BoardSim& board = startBoard({"--dribble", "30"});
+TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
+    // A byte every 10 ms: every reply is cut into pieces across the 20 ms
+    // ticks, and each is still taken whole once its line end arrives.
+    test::BoardSim& board = startBoard({"--dribble", "10"});
     RealWindow& f = openPlain();
-    download(f, "blink.hex");
-    ASSERT_TRUE(waitForLog(
-        board, [](const auto& log) { return entries(log, "TX") >= 1; }, 30s));
-    QTest::qWait(1000);
-    EXPECT_EQ(records(board.log()), 1);
-    EXPECT_EQ(f->LineIndex, 1);
-    EXPECT_LE(f->Text8->text().size(), 2);
+    downloadToEnd(f, "blink.hex", 3min);
+    EXPECT_EQ(records(board.log()), 2 * 12);
 }
 
-TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheTransferWaits) {
+TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheNextGoodReplyIsTaken) {
     // Reply 1 answers the probe, reply 3 the second record.
     test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});
     RealWindow& f = window();
@@ -300,13 +294,22 @@ TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheTransferWaits) {
         board, [](const auto& log) { return entries(log, "TX") >= 3; }, 30s));
     QTest::qWait(1000);
 
+    // The damaged reply was the only answer to line 2: the transfer waits,
+    // with no error text, and the damaged characters are gone with the
+    // silence after them.
     EXPECT_EQ(f->LineIndex, 2);
     EXPECT_EQ(records(board.log()), 2);
     EXPECT_EQ(f->Text8->text(), QStringLiteral("OK\r\n")) << "no error text for a bad CRC";
-    EXPECT_EQ(f->RxFrame.size(), 8) << "the damaged reply waits in the gathered text";
+    EXPECT_TRUE(f->RxFrame.isEmpty());
+
+    // The operator sends the next line by hand; its reply is taken at once
+    // and the transfer runs to its end.
+    f->Command5_Click();
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min)) << "stuck at line " << f->LineIndex;
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
 }
 
-TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorText) {
+TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorTextAndTheNextGoodReplyIsTaken) {
     ScriptedLine line;
     ASSERT_TRUE(line.open(portsDir(), 3));
     RealWindow& f = openWithoutProbe(true);
@@ -317,19 +320,15 @@ TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorText) {
     ASSERT_TRUE(waitFor([&] { return f->Text8->text().startsWith(QStringLiteral("Error ADDR")); }, 10s));
     EXPECT_EQ(f->Text8->text(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(foreign));
 
-    // The rejected characters stay in front: a good reply behind them is
-    // rejected too, until a plain-mode tick with data clears them.
-    f->Text8->clear();
-    line.write(modbusReply(1, "OK\r\n"));
-    ASSERT_TRUE(waitFor([&] { return !f->Text8->text().isEmpty(); }, 10s));
-    EXPECT_TRUE(f->Text8->text().startsWith(QStringLiteral("Error ADDR")));
-
-    f->Check1->setChecked(false);
-    line.write("x");
-    ASSERT_TRUE(waitFor([&] { return f->RxFrame.isEmpty(); }, 10s));
-    f->Check1->setChecked(true);
+    // Right behind it, and again after a pause: the good reply is taken.
     line.write(modbusReply(1, "OK\r\n"));
     ASSERT_TRUE(waitFor([&] { return f->Text8->text() == QStringLiteral("OK\r\n"); }, 10s));
+    line.write(foreign);
+    ASSERT_TRUE(waitFor([&] { return f->Text8->text().startsWith(QStringLiteral("Error ADDR")); }, 10s));
+    QTest::qWait(300);
+    EXPECT_TRUE(f->RxFrame.isEmpty()) << "the silence ends the foreign frame";
+    line.write(modbusReply(1, "VER=4.01\r\n"));
+    ASSERT_TRUE(waitFor([&] { return f->Text8->text() == QStringLiteral("VER=4.01\r\n"); }, 10s));
 }
 
 TEST_F(Faults, FloodOfRandomBytesInModbusMode_KeepsMemoryBoundedAndTheWindowWorking) {
@@ -363,20 +362,9 @@ TEST_F(Faults, FloodOfRandomBytesInModbusMode_KeepsMemoryBoundedAndTheWindowWork
     EXPECT_TRUE(f->MSComm1->portOpen());
     EXPECT_TRUE(f->TMRComm->isActive());
 
-    // Still working: once the last noise has been read, a plain-mode tick
-    // clears the gathered characters, and then a good reply is taken.
-    QElapsedTimer quiet;
-    quiet.start();
-    ASSERT_TRUE(waitFor(
-        [&] {
-            if (f->MSComm1->inBufferCount() > 0) quiet.restart();
-            return quiet.elapsed() > 500;
-        },
-        30s));
-    f->Check1->setChecked(false);
-    line.write("x");
-    ASSERT_TRUE(waitFor([&] { return f->RxFrame.isEmpty(); }, 10s));
-    f->Check1->setChecked(true);
+    // Still working: once the last noise has been read and the line has
+    // fallen silent, nothing of it is left, and a good reply is taken.
+    ASSERT_TRUE(waitFor([&] { return f->RxFrame.isEmpty(); }, 30s));
     line.write(modbusReply(1, "OK\r\n"));
     ASSERT_TRUE(waitFor([&] { return f->Text8->text() == QStringLiteral("OK\r\n"); }, 10s));
 }

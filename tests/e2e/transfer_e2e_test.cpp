@@ -83,6 +83,60 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, WholeTransfer,
                              return std::string(info.param.name);
                          });
 
+// On a slow line the board's replies straddle the 20 ms receive tick (at
+// 9600 baud "DOWNLOAD" CR LF alone takes over 10 ms on the wire, and the
+// end-of-file record's reply lands across a tick almost every time); each
+// reply is still seen whole, and the transfer goes through.
+struct SlowLineCase {
+    const char* name;
+    int baud;
+    bool modbus;
+};
+
+void PrintTo(const SlowLineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SlowLine : public EndToEnd, public ::testing::WithParamInterface<SlowLineCase> {};
+
+TEST_P(SlowLine, DownloadAndVerifyReachGreenEnd) {
+    const SlowLineCase& c = GetParam();
+    std::vector<std::string> options{"--baud", std::to_string(c.baud)};
+    if (c.modbus) options.insert(options.end(), {"--modbus", "1"});
+    test::BoardSim& board = startBoard(options);
+    RealWindow& f = window();
+    (c.baud == 9600 ? f->Option1 : f->Option2)->setChecked(true);
+    f->Check1->setChecked(c.modbus);
+    f->Text1->setText(c.modbus ? QStringLiteral("1") : QString());
+
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen()) << f.box->texts().join(u'\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s));
+
+    const QString file = example("blink.hex");
+    const QList<QByteArray> lines = linesOf(file);
+    f.dialog->nextPath = file;
+    f->Command3_Click();
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min))
+        << "stuck at line " << f->LineIndex << " with text " << f->vbalProgressBar1->text().toStdString()
+        << ", answer box " << f->Text8->text().toStdString();
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kGreen);
+
+    std::vector<QByteArray> received = commands(board.log());
+    // The probe may have asked more than once before the first answer came back.
+    while (!received.empty() && received.front() == "BOOTi\r\n") received.erase(received.begin());
+    EXPECT_EQ(received, downloadAndVerify(lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(Plain, SlowLine,
+                         ::testing::Values(SlowLineCase{"Plain9600", 9600, false},
+                                           SlowLineCase{"Plain19200", 19200, false},
+                                           SlowLineCase{"Modbus9600", 9600, true}),
+                         [](const ::testing::TestParamInfo<SlowLineCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
     // The board finds the fourth verify record different from its flash.
     test::BoardSim& board = startBoard({"--error-at-verify", "4"});

@@ -155,6 +155,31 @@ INSTANTIATE_TEST_SUITE_P(Flasher, SameBytesAsTheWindow,
                                            SameCase{"ModbusMedium", "medium.hex", true}),
                          [](const ::testing::TestParamInfo<SameCase>& info) { return std::string(info.param.name); });
 
+// Plain mode on a slow line: the board's replies straddle the receive tick,
+// and the end-of-file record's "DOWNLOAD" almost always does at 9600 baud.
+class FlasherOnASlowLine : public FlasherEndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FlasherOnASlowLine, PlainDownloadAndVerifyEndWithSuccess) {
+    const std::string baud = GetParam();
+    test::BoardSim& board = startBoard({"--baud", baud}, 3);
+    const QString file = example("blink.hex");
+
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--speed"),
+                           QString::fromStdString(baud), file});
+
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
+    std::vector<Taken> expected{{-1, "BOOTi\r\n"}};
+    for (const QByteArray& line : linesOf(file)) expected.emplace_back(-1, "BOOT" + line + "\r\n");
+    for (QByteArray line : linesOf(file)) expected.emplace_back(-1, "BOOT" + line.replace(':', '#') + "\r\n");
+    EXPECT_EQ(probeOnce(taken(board.log())), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, FlasherOnASlowLine, ::testing::Values("9600", "19200"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string("Plain") + info.param;
+                         });
+
 struct FailureCase {
     const char* name;
     std::optional<std::vector<std::string>> board;  // nullopt: no board at all

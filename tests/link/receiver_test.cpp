@@ -1,3 +1,4 @@
+#include <deque>
 #include <initializer_list>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "link/crc16.h"
 #include "qt_printers.h"
 #include "window/lamp.h"
+#include "window/progress_bar.h"
 
 namespace vantrel::testing {
 namespace {
@@ -24,6 +26,8 @@ class ReceiverTest : public ::testing::Test {
     ReceiverTest() {
         f.port->setPortOpen(true);
         f->Text8->setText(QStringLiteral("untouched"));
+        QObject::connect(f.w.get(), &frmSerial::replyAccepted,
+                         [this](const QByteArray& reply) { handedOn.append(reply); });
     }
 
     void modbus(const char* address) {
@@ -31,19 +35,27 @@ class ReceiverTest : public ::testing::Test {
         f->Text1->setText(QString::fromLatin1(address));
     }
 
-    // A loaded file, so that a reply which reaches the line sender shows as a write.
+    // A transfer under way, so that a reply which reaches the line sender
+    // shows as a write.
     void loadLines(std::initializer_list<const char*> lines) {
         qint16 n = 0;
         for (const char* line : lines) f->HexLines[++n] = line;
         f->LineCount = n;
         f->LineIndex = 0;
+        f->TransferArmed = 1;
+        f->TransferActive = 1;
     }
 
     void tick() { f->TMRComm_Timer(); }
+    void quietTicks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
 
     QString text8() const { return f->Text8->text(); }
 
     FakeWindow f;
+    // Every reply the receiver handed to the reply interpreter, in order.
+    QList<QByteArray> handedOn;
 };
 
 // --- Plain mode ----------------------------------------------------------
@@ -59,16 +71,109 @@ TEST_F(ReceiverTest, PlainReplyInOneTickIsParsedAndSendsTheNextLine) {
     EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:L1\r\n"});
 }
 
-TEST_F(ReceiverTest, PlainReplySplitOverTwoTicksIsParsedPieceByPiece) {
+// A reply cut after any of its characters is handed on once, whole, on the
+// tick that brings its line end; nothing is handed on before.
+struct PlainCut {
+    const char* name;
+    QByteArray reply;
+    qsizetype cut;  // characters in the first tick
+};
+
+class PlainCutReply : public ReceiverTest, public ::testing::WithParamInterface<PlainCut> {};
+
+TEST_P(PlainCutReply, IsHandedOnOnceWholeOnTheTickThatCompletesIt) {
+    const PlainCut& c = GetParam();
     loadLines({":L1", ":L2"});
-    f.port->arriveOnPolls({"O", "K\r\n"});
+    f.port->arriveOnPolls({c.reply.left(c.cut), c.reply.mid(c.cut)});
 
     tick();
-    EXPECT_EQ(text8(), QStringLiteral("O"));
-    tick();
-    EXPECT_EQ(text8(), QStringLiteral("K\r\n"));
-
+    EXPECT_TRUE(handedOn.isEmpty());
+    EXPECT_EQ(text8(), QStringLiteral("untouched"));
     EXPECT_TRUE(f.port->writes.isEmpty());
+    EXPECT_EQ(f->Pic->fillColor(), color::kRed) << "characters arrived";
+
+    tick();
+    EXPECT_EQ(handedOn, QList<QByteArray>{c.reply});
+    EXPECT_EQ(text8(), QString::fromLatin1(c.reply));
+    EXPECT_EQ(f.port->writes.size(), 1) << "one line sent for the one reply";
+    EXPECT_TRUE(f->RxHeld.isEmpty());
+
+    quietTicks(3);
+    EXPECT_EQ(handedOn.size(), 1) << "handed on once";
+}
+
+std::vector<PlainCut> plainCuts() {
+    std::vector<PlainCut> cuts;
+    static const std::string names[] = {"Ok", "Download"};
+    const QByteArray replies[] = {"OK\r\n", "DOWNLOAD\r\n"};
+    static std::deque<std::string> labels;  // the cases point at their names
+    for (int r = 0; r < 2; ++r)
+        for (qsizetype cut = 1; cut < replies[r].size(); ++cut) {
+            labels.push_back(names[r] + "CutAfter" + std::to_string(cut));
+            cuts.push_back({labels.back().c_str(), replies[r], cut});
+        }
+    return cuts;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCut, PlainCutReply, ::testing::ValuesIn(plainCuts()),
+                         [](const ::testing::TestParamInfo<PlainCut>& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiverTest, PlainReplyWithoutALineEndCountsOnTheNextQuietTick) {
+    loadLines({":L1", ":L2"});
+    f.port->feed("OK");
+
+    tick();
+    EXPECT_TRUE(handedOn.isEmpty());
+    EXPECT_TRUE(f.port->writes.isEmpty());
+
+    tick();
+    EXPECT_EQ(handedOn, QList<QByteArray>{"OK"});
+    EXPECT_EQ(text8(), QStringLiteral("OK"));
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:L1\r\n"});
+
+    quietTicks(3);
+    EXPECT_EQ(handedOn.size(), 1);
+}
+
+TEST_F(ReceiverTest, PlainReplyAndTheStartOfTheNextAreHandedOnInOrder) {
+    loadLines({":L1", ":L2"});
+    f->VerifyPhase = 1;
+    f.port->arriveOnPolls({"OK\r\nDO", "WNLOAD\r\n"});
+
+    tick();
+    EXPECT_EQ(handedOn, QList<QByteArray>{"OK\r\n"});
+    EXPECT_EQ(f->RxHeld, QByteArray("DO"));
+    tick();
+
+    EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r\n", "DOWNLOAD\r\n"}));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+}
+
+TEST_F(ReceiverTest, PlainBabbleWithoutLineEndsIsHandedOnBeforeItGrowsPastAFrame) {
+    QByteArray all;
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray chunk(37, static_cast<char>('a' + i % 26));
+        all += chunk;
+        f.port->feed(chunk);
+        tick();
+        ASSERT_LE(f->RxHeld.size(), 256) << "tick " << i;
+    }
+    quietTicks(1);
+
+    EXPECT_TRUE(f->RxHeld.isEmpty());
+    EXPECT_EQ(handedOn.join(), all) << "every character handed on, once, in order";
+}
+
+TEST_F(ReceiverTest, CloseDropsAReplyCutShort) {
+    f.port->feed("DOWN");
+    tick();
+    ASSERT_EQ(f->RxHeld, QByteArray("DOWN"));
+
+    f->BTNCloseCom_Click();
+    f.port->setPortOpen(true);
+    quietTicks(3);
+
+    EXPECT_TRUE(handedOn.isEmpty());
 }
 
 TEST_F(ReceiverTest, PlainTwoRepliesInOneTickAreParsedAsOneText) {
@@ -77,6 +182,7 @@ TEST_F(ReceiverTest, PlainTwoRepliesInOneTickAreParsedAsOneText) {
 
     tick();
 
+    EXPECT_EQ(handedOn, QList<QByteArray>{"OK\r\nOK\r\n"});
     EXPECT_EQ(text8(), QStringLiteral("OK\r\nOK\r\n"));
     EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:L1\r\n"});
 }
@@ -119,6 +225,12 @@ TEST_F(ReceiverTest, ReadFailureEndsTheTickSilently) {
 
 // --- Modbus mode: replies that arrive in pieces --------------------------
 
+QByteArray withCrc(const QByteArray& frame) {
+    return frame + crc16ModbusBytes(frame);
+}
+
+class ModbusCutReply : public ReceiverTest, public ::testing::WithParamInterface<qsizetype> {};
+
 struct ArrivalCase {
     const char* name;
     QList<QByteArray> chunks;  // one per tick; together they make kOkReply
@@ -157,24 +269,97 @@ INSTANTIATE_TEST_SUITE_P(
                       ArrivalCase{"OneByOne",
                                   {kOkReply.mid(0, 1), kOkReply.mid(1, 1), kOkReply.mid(2, 1), kOkReply.mid(3, 1),
                                    kOkReply.mid(4, 1), kOkReply.mid(5, 1)}},
-                      ArrivalCase{"QuietTickInBetween", {kOkReply.left(3), QByteArray(), kOkReply.mid(3)}}),
+                      ArrivalCase{"QuietTickInBetween", {kOkReply.left(3), QByteArray(), kOkReply.mid(3)}},
+                      ArrivalCase{
+                          "FourQuietTicksInBetween",
+                          {kOkReply.left(3), QByteArray(), QByteArray(), QByteArray(), QByteArray(), kOkReply.mid(3)}}),
     [](const ::testing::TestParamInfo<ArrivalCase>& info) { return std::string(info.param.name); });
 
-// --- Modbus mode: rejected replies ---------------------------------------
+TEST_P(ModbusCutReply, IsAcceptedOnceOnTheTickThatCompletesIt) {
+    modbus("1");
+    loadLines({":L1", ":L2"});
+    const QByteArray frame = withCrc(QByteArray::fromHex("0142") + "DOWNLOAD\r\n");
+    const qsizetype cut = GetParam();
+    f.port->arriveOnPolls({frame.left(cut), frame.mid(cut)});
 
-TEST_F(ReceiverTest, ModbusDamagedCrcIsSilentAndKeepsTheCharacters) {
+    tick();
+    EXPECT_TRUE(handedOn.isEmpty());
+    EXPECT_EQ(text8(), QStringLiteral("untouched"));
+    tick();
+
+    EXPECT_EQ(handedOn, QList<QByteArray>{"DOWNLOAD\r\n"});
+    EXPECT_TRUE(f->RxFrame.isEmpty());
+    quietTicks(6);
+    EXPECT_EQ(handedOn.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCut, ModbusCutReply, ::testing::Range<qsizetype>(1, 14));
+
+// --- Modbus mode: what stands in front of a reply ------------------------
+
+// Noise, a damaged reply, a foreign frame or a reply run together with the
+// next one never keep the next valid reply from being accepted.
+struct ResyncCase {
+    const char* name;
+    QList<QByteArray> chunks;    // one per tick
+    QList<QByteArray> accepted;  // replies handed on, in order
+    QString text8;               // the answer box at the end
+};
+
+class ModbusResync : public ReceiverTest, public ::testing::WithParamInterface<ResyncCase> {};
+
+TEST_P(ModbusResync, NextValidReplyIsAccepted) {
+    const ResyncCase& c = GetParam();
+    modbus("1");
+    loadLines({":L1", ":L2", ":L3"});
+    f.port->arriveOnPolls(c.chunks);
+
+    for (qsizetype i = 0; i < c.chunks.size(); ++i) tick();
+
+    EXPECT_EQ(handedOn, c.accepted);
+    EXPECT_EQ(text8(), c.text8);
+    EXPECT_TRUE(f->RxFrame.isEmpty()) << "nothing stale is left in front";
+    EXPECT_EQ(f.port->writes.size(), c.accepted.count("OK")) << "one line per accepted OK";
+}
+
+const QByteArray kVerReply = withCrc(QByteArray::fromHex("0142") + "VER=4.01\r\n");
+const QByteArray kDamagedOk = QByteArray::fromHex("01424F4BD5CC");
+const QByteArray kForeignOk = QByteArray::fromHex("02424F4BD58F");  // a good reply from address 2
+const QByteArray kLowerB = QByteArray::fromHex("01624F4BD401");     // "b" instead of "B", CRC right
+const QByteArray kNoise = QByteArray::fromHex("FF0142");            // ends like the start of a reply
+
+INSTANTIATE_TEST_SUITE_P(
+    Heads, ModbusResync,
+    ::testing::Values(ResyncCase{"NoiseInTheSameTick", {kNoise + kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"NoiseOnTheTickBefore", {kNoise, kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"NoiseThenAReplyInPieces", {kNoise, kOkReply.left(2), kOkReply.mid(2)}, {"OK"}, "OK"},
+                      ResyncCase{"DamagedReplyThenAGoodOne", {kDamagedOk, kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"DamagedAndGoodInOneTick", {kDamagedOk + kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"ForeignFrameThenAGoodOne", {kForeignOk, kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"ForeignAndGoodInOneTick", {kForeignOk + kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"LowerCaseBThenAGoodOne", {kLowerB, kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"TwoRepliesInOneTickTheLastCounts", {kVerReply + kOkReply}, {"OK"}, "OK"},
+                      ResyncCase{"RepliesRunTogetherThenAnother",
+                                 {kVerReply + kOkReply.left(3), kOkReply.mid(3), kOkReply},
+                                 {"OK", "OK"},
+                                 "OK"},
+                      ResyncCase{"StaleStartThenAGoodReply", {kOkReply.left(3), kOkReply}, {"OK"}, "OK"}),
+    [](const ::testing::TestParamInfo<ResyncCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiverTest, ModbusDamagedCrcIsSilentAndKeepsTheCharactersUntilTheLineFallsSilent) {
     modbus("1");
     loadLines({":L1"});
-    const QByteArray damaged = QByteArray::fromHex("01424F4BD5CC");
-    f.port->arriveOnPolls({damaged, kOkReply});
+    f.port->feed(kDamagedOk);
 
     tick();
-    EXPECT_EQ(f->RxFrame, damaged);
+    EXPECT_EQ(f->RxFrame, kDamagedOk);
     EXPECT_EQ(text8(), QStringLiteral("untouched"));
 
-    // A good reply behind the damaged one is examined together with it.
-    tick();
-    EXPECT_EQ(f->RxFrame, damaged + kOkReply);
+    quietTicks(4);
+    EXPECT_EQ(f->RxFrame, kDamagedOk) << "a pause shorter than the silence keeps them";
+    quietTicks(1);
+    EXPECT_TRUE(f->RxFrame.isEmpty()) << "100 ms of silence end the frame";
+    EXPECT_TRUE(handedOn.isEmpty());
     EXPECT_EQ(text8(), QStringLiteral("untouched"));
     EXPECT_TRUE(f.port->writes.isEmpty());
 }
@@ -182,19 +367,49 @@ TEST_F(ReceiverTest, ModbusDamagedCrcIsSilentAndKeepsTheCharacters) {
 TEST_F(ReceiverTest, ModbusWrongAddressShowsAnErrorWithThisTicksCharacters) {
     modbus("1");
     loadLines({":L1"});
-    const QByteArray foreign = QByteArray::fromHex("02424F4BD58F");  // a good reply from address 2
-    f.port->arriveOnPolls({foreign, kOkReply});
+    const QByteArray noise = QByteArray::fromHex("0299");
+    f.port->arriveOnPolls({kForeignOk, noise});
 
     tick();
-    EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(foreign));
-    EXPECT_EQ(f->RxFrame, foreign);
+    EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(kForeignOk));
+    EXPECT_EQ(f->RxFrame, kForeignOk);
 
-    // The rejected characters stay in front, so the next good reply fails too.
+    // As long as no reply ends the gathered characters, each tick with data
+    // says what is wrong at their head, with the characters it brought.
     tick();
-    EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(kOkReply));
-    EXPECT_EQ(f->RxFrame, foreign + kOkReply);
+    EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(noise));
+    EXPECT_EQ(f->RxFrame, kForeignOk + noise);
+    EXPECT_TRUE(handedOn.isEmpty());
     EXPECT_TRUE(f.port->writes.isEmpty());
 }
+
+// A pause inside a reply shorter than the silence keeps what came before it;
+// 100 ms of silence end the frame, and a remainder alone is no reply.
+struct PauseCase {
+    const char* name;
+    int quietTicks;
+    bool accepted;
+};
+
+class ModbusPause : public ReceiverTest, public ::testing::WithParamInterface<PauseCase> {};
+
+TEST_P(ModbusPause, InsideAReply) {
+    modbus("1");
+    loadLines({":L1"});
+    f.port->feed(kOkReply.left(4));
+    tick();
+    quietTicks(GetParam().quietTicks);
+    f.port->feed(kOkReply.mid(4));
+    tick();
+
+    EXPECT_EQ(handedOn.size(), GetParam().accepted ? 1 : 0);
+    EXPECT_EQ(f.port->writes.size(), GetParam().accepted ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gaps, ModbusPause,
+                         ::testing::Values(PauseCase{"OneTick", 1, true}, PauseCase{"FourTicks", 4, true},
+                                           PauseCase{"FiveTicks", 5, false}, PauseCase{"TenTicks", 10, false}),
+                         [](const ::testing::TestParamInfo<PauseCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiverTest, ModbusWrongFunctionCharacterShowsAnErrorWithThisTicksCharacters) {
     modbus("1");
@@ -215,9 +430,12 @@ TEST_F(ReceiverTest, ModbusFewerThanSixCharactersNeverCountAsAReply) {
     const QByteArray fiveCharacters = QByteArray::fromHex("01424F5154");
     f.port->feed(fiveCharacters);
 
+    tick();
+    EXPECT_EQ(f->RxFrame, fiveCharacters);
     for (int i = 0; i < 30; ++i) tick();
 
-    EXPECT_EQ(f->RxFrame, fiveCharacters);
+    EXPECT_TRUE(handedOn.isEmpty());
+    EXPECT_TRUE(f->RxFrame.isEmpty()) << "the silence after them ends them";
     EXPECT_EQ(text8(), QStringLiteral("untouched"));
     EXPECT_TRUE(f.port->writes.isEmpty());
 }
