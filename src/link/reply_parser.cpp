@@ -36,7 +36,9 @@ void frmSerial::Com_Parser() {
         vbalProgressBar1->setText(QString());
         vbalProgressBar1->setValue(0);
     } else if (RxLine.contains("OK")) {
-        Command5_Click();
+        // Only a running transfer goes on: a stray "OK" after "END" (or
+        // before any start) must not send the file once more.
+        if (TransferActive == 1) Command5_Click();
     }
 }
 

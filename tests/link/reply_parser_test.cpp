@@ -100,8 +100,48 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        true, "No info", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
                              ReplyCase{"OkInTheVerifyPassSendsTheVerifyForm", "OK\r\n", 1, 1, 1,  //
                                        true, "No info", "START", kBlue, 2, 1, 1, 2, "BOOT#L2\r\n"},
-                             ReplyCase{"OkSendsEvenWithoutATransfer", "OK", 0, 0, 0,  //
-                                       true, "No info", "DOWNLOAD", kBlue, 2, 0, 0, 2, "BOOT:L2\r\n"},
+                             ReplyCase{"OkWithoutATransferSendsNothing",
+                                       "OK",
+                                       0,
+                                       0,
+                                       0,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"OkAfterTheEndSendsNothing",
+                                       "OK\r\n",
+                                       0,
+                                       1,
+                                       0,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       0,
+                                       1,
+                                       {}},
+                             ReplyCase{"OkAfterTheEndOfAVerifyStartSendsNothing",
+                                       "OK\r\n",
+                                       1,
+                                       1,
+                                       0,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       1,
+                                       0,
+                                       1,
+                                       {}},
                              ReplyCase{"OkInsideOtherText", "xxOKyy", 0, 1, 1,  //
                                        true, "No info", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
                              ReplyCase{"VersionDuringATransferSendsTheNextLine", "VER=1.2\r\n", 0, 1, 1,  //
@@ -341,6 +381,11 @@ TEST_F(ReplyParserTest, DownloadTwiceStartsThenEndsTheVerifyPass) {
     EXPECT_EQ(f->TransferActive, 0);
     EXPECT_EQ(f->TransferArmed, 1);
     EXPECT_EQ(f.port->writes.size(), 1);
+
+    // Stray replies after the end send nothing: the file is not sent again.
+    for (int i = 0; i < 5; ++i) reply("OK\r\n");
+    EXPECT_EQ(f.port->writes.size(), 1);
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
 }
 
 TEST_F(ReplyParserTest, ErrorInTheVerifyPassMakesTheNextDownloadStartItAgain) {
@@ -362,6 +407,8 @@ TEST_F(ReplyParserTest, ErrorInTheVerifyPassMakesTheNextDownloadStartItAgain) {
 TEST_F(ReplyParserTest, OkAfterAnErrorGoesOnInTheDownloadForm) {
     f->VerifyPhase = 1;
     f->LineIndex = 1;
+    f->TransferArmed = 1;
+    f->TransferActive = 1;
 
     reply("ERROR");
     reply("OK");
