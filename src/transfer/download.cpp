@@ -17,8 +17,6 @@ void frmSerial::Command2_Click() {
 }
 
 void frmSerial::startTransfer(bool verify) {
-    VerifyPhase = verify ? 1 : 0;
-    TransferArmed = 1;
     try {
         CommonDialog1->setFilter(QStringLiteral("HEX files (*.hex)|*.hex"));
         CommonDialog1->showOpen();
@@ -27,6 +25,11 @@ void frmSerial::startTransfer(bool verify) {
             messageBox().show(QStringLiteral("Cancel"), QString::fromUtf8(text::kAppTitle), MsgBox::Icon::None);
             return;
         }
+        // Only a chosen file changes the transfer: a cancelled choice leaves a
+        // running one as it was, so a download never turns into a verify pass
+        // that nobody asked for.
+        VerifyPhase = verify ? 1 : 0;
+        TransferArmed = 1;
         LineIndex = 0;
         vbalProgressBar1->setText(QStringLiteral("NO FILE"));
         // Until the whole file has been read nothing counts as loaded, so a

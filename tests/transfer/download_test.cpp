@@ -251,7 +251,7 @@ struct CancelCase {
 
 class CancelledChoice : public DownloadTest, public ::testing::WithParamInterface<CancelCase> {};
 
-TEST_P(CancelledChoice, ShowsCancelAndKeepsTheFileLoadedBefore) {
+TEST_P(CancelledChoice, ShowsCancelAndLeavesTheTransferAsItWas) {
     const CancelCase& c = GetParam();
     start(false, writeFile("a.hex", ":L1\r\n:L2\r\n:L3\r\n"));
     f.port->writes.clear();
@@ -272,8 +272,8 @@ TEST_P(CancelledChoice, ShowsCancelAndKeepsTheFileLoadedBefore) {
     EXPECT_EQ(f.box->shown[0].text, QStringLiteral("Cancel"));
     EXPECT_EQ(f.box->shown[0].title, QString::fromUtf8(text::kAppTitle));
     EXPECT_EQ(f.box->shown[0].icon, MsgBox::Icon::None);
-    EXPECT_EQ(f->VerifyPhase, c.verify ? 1 : 0);
-    EXPECT_EQ(f->TransferArmed, 1);
+    EXPECT_EQ(f->VerifyPhase, c.verify ? 0 : 1) << "the pass stays the one that was running";
+    EXPECT_EQ(f->TransferArmed, 0);
     EXPECT_EQ(f->TransferActive, 0);
     EXPECT_EQ(f->LineCount, 3);
     EXPECT_EQ(f->LineIndex, 1);
@@ -285,7 +285,25 @@ TEST_P(CancelledChoice, ShowsCancelAndKeepsTheFileLoadedBefore) {
     EXPECT_TRUE(f.port->writes.isEmpty());
 
     f->Command5_Click();
-    EXPECT_EQ(f.port->writes, QList<QByteArray>{c.verify ? "BOOT#L2\r\n" : "BOOT:L2\r\n"});
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{c.verify ? "BOOT:L2\r\n" : "BOOT#L2\r\n"});
+}
+
+// Cancelling "Verify" in the middle of a download must not turn the rest of
+// it into verify commands: the board's end-of-file reply would then show a
+// green "END" for a file that was never verified.
+TEST_F(DownloadTest, CancelledVerifyDuringADownloadLetsTheDownloadGoOnToItsVerifyPass) {
+    start(false, writeFile("a.hex", ":L1\r\n:00000001FF\r\n"));
+    f.dialog->nextCancelled = true;
+    f->Command2_Click();
+    ASSERT_EQ(f.box->texts(), QStringList{QStringLiteral("Cancel")});
+
+    f->RxLine = "OK\r\n";
+    f->Com_Parser();
+    f->RxLine = "DOWNLOAD\r\n";
+    f->Com_Parser();
+
+    EXPECT_EQ(f.port->writes, (QList<QByteArray>{"BOOT:L1\r\n", "BOOT:00000001FF\r\n", "BOOT#L1\r\n"}));
+    EXPECT_EQ(barText(), QStringLiteral("VERIFY"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, CancelledChoice,
@@ -296,6 +314,7 @@ INSTANTIATE_TEST_SUITE_P(Choices, CancelledChoice,
                          [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, DialogFailureShowsItsNumberInAnErrorBox) {
+    f->VerifyPhase = 1;
     f.dialog->showFailure = Failure(32755, QStringLiteral("Dialog failed"));
 
     f->Command3_Click();
@@ -304,7 +323,8 @@ TEST_F(DownloadTest, DialogFailureShowsItsNumberInAnErrorBox) {
     EXPECT_EQ(f.box->shown[0].title, QStringLiteral("Error#32755"));
     EXPECT_EQ(f.box->shown[0].text, QStringLiteral("Dialog failed"));
     EXPECT_EQ(f.box->shown[0].icon, MsgBox::Icon::Stop);
-    EXPECT_EQ(f->TransferArmed, 1);
+    EXPECT_EQ(f->TransferArmed, 0) << "no file was chosen: the transfer is left as it was";
+    EXPECT_EQ(f->VerifyPhase, 1);
     EXPECT_TRUE(f.port->writes.isEmpty());
 }
 
