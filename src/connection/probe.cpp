@@ -42,6 +42,7 @@ void frmSerial::Timer3_Timer() {
     Label2->setText(waitText(ProbeCount));
     if (ProbeCount >= kUsbGiveUp) {
         Timer3->stop();
+        closeScanPort();
         showConnectionMessage(QString::fromUtf8(text::kNotAvailable));
         Label2->setText(QStringLiteral("Not present board"));
         return;

@@ -474,7 +474,7 @@ TEST_F(UsbOpen, AfterAnAnsweredSerialProbeTheFirstPressOnlyResets) {
     EXPECT_TRUE(f->Timer3->isActive());
 }
 
-TEST_F(UsbOpen, StoppingAfterThePortOpenedButBeforeTakeOverLeavesThePortOpen) {
+TEST_F(UsbOpen, StoppingAfterThePortOpenedButBeforeTakeOverClosesIt) {
     f->BTNOpenCom_Click();
     f->Timer3_Timer();  // this tick opens the port
     ASSERT_TRUE(f->MSComm1->portOpen());
@@ -482,13 +482,21 @@ TEST_F(UsbOpen, StoppingAfterThePortOpenedButBeforeTakeOverLeavesThePortOpen) {
     f->BTNOpenCom_Click();
     EXPECT_EQ(f->Label2->text(), QStringLiteral("No info: "));
     EXPECT_FALSE(f->Timer3->isActive());
-    EXPECT_TRUE(f->MSComm1->portOpen());
-    EXPECT_FALSE(f->Pic->isHidden());
-    EXPECT_EQ(portBoxBackground(*f.w), kGreenBackground);
-    // Not taken over: the port controls are still in their closed arrangement.
+    // No open port may hide behind the closed-port arrangement of the controls.
+    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_TRUE(f->Pic->isHidden());
+    EXPECT_EQ(portBoxBackground(*f.w), systemBackground());
     EXPECT_TRUE(f->BTNOpenCom->isEnabled());
     EXPECT_FALSE(f->BTNCloseCom->isEnabled());
     EXPECT_FALSE(f->TMRComm->isActive());
+
+    // The port is free again: a new scan opens and takes it over.
+    f->BTNOpenCom_Click();
+    f->Timer3_Timer();
+    f->Timer3_Timer();
+    EXPECT_TRUE(f->MSComm1->portOpen());
+    EXPECT_EQ(f->Label2->text(), QStringLiteral("Ready"));
+    EXPECT_TRUE(f->BTNCloseCom->isEnabled());
 }
 
 }  // namespace

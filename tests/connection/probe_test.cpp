@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -364,16 +365,28 @@ TEST_F(UsbProbe, NoBoardGivesUpOnTheTickThatReaches200) {
 
 TEST_F(UsbProbe, PortOpeningOnTheLastTryIsNotTakenOverBecauseTheScanGivesUpFirst) {
     // The count is checked before the port: opened on tick 198, the scan
-    // still ends on tick 199.
+    // still ends on tick 199, and the port it opened is closed again.
     f.port->firstOpenThatSucceeds = 198;
     f->BTNOpenCom_Click();
     for (int tick = 1; tick <= 198; ++tick) f->Timer3_Timer();
     ASSERT_TRUE(f->MSComm1->portOpen());
+    bool openWhileShown = true;
+    f.box->onShow = [&](const ShownMessage&) { openWhileShown = f->MSComm1->portOpen(); };
     f->Timer3_Timer();
     EXPECT_EQ(f.box->texts(), QStringList{QStringLiteral("COM3") + kNotAvailable});
     EXPECT_EQ(f->Label2->text(), QStringLiteral("Not present board"));
     EXPECT_TRUE(f.port->writes.isEmpty());
     EXPECT_FALSE(f->TMRComm->isActive());
+    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_FALSE(openWhileShown) << "closed before the message";
+    EXPECT_TRUE(f->Pic->isHidden());
+    EXPECT_EQ(f->txt[0]->palette().color(QPalette::Base), QApplication::palette(f->txt[0]).color(QPalette::Base));
+
+    // A serial-mode Open can use the port at once.
+    f->Option3->setChecked(true);
+    f->BTNOpenCom_Click();
+    EXPECT_TRUE(f->MSComm1->portOpen());
+    EXPECT_EQ(f->Label2->text(), QStringLiteral("Ready"));
 }
 
 TEST_F(UsbProbe, PortIsOpenedWithTheUsbSettingsAndTheNumberFromThePortBox) {
