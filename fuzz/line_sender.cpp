@@ -10,7 +10,8 @@
 //   progress bar, the flags and whether a line went out;
 // - a line sent comes from an entry in 1..min(LineCount, 9000), in the form of
 //   the pass (':' as '#' in the verify pass), and is the entry after
-//   LineIndex when LineIndex was in its range;
+//   LineIndex when LineIndex was in its range; an "OK" sends one only while
+//   a transfer is active;
 // - afterwards LineIndex lies in 0..LineCount; with no line loaded nothing is
 //   sent; the table itself is never changed.
 
@@ -214,7 +215,13 @@ struct Session {
             case Word::Ok:
                 FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
                 FUZZ_CHECK(bar->barColor() == kColorSentinel, where());
-                checkSend(count, index, verifyPhase, kTextSentinel, writes);
+                // Only a running transfer goes on.
+                if (active == 1) {
+                    checkSend(count, index, verifyPhase, kTextSentinel, writes);
+                } else {
+                    FUZZ_CHECK(bar->text() == kTextSentinel && bar->value() == kValueSentinel, where());
+                    checkNoSend(index, writes);
+                }
                 break;
             case Word::None:
                 FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());

@@ -78,8 +78,9 @@ OK_REPLY = bytes.fromhex("01424F4BD5CB")
 
 
 def receiver(name, per_tick, modbus, address, steps):
-    """address: ("dec", n) | ("hex", n) | ("blank", n) | ("text", b"...")."""
-    i = Input().boolean(per_tick).boolean(modbus)
+    """A model-check input.
+    address: ("dec", n) | ("hex", n) | ("blank", n) | ("text", b"...")."""
+    i = Input().uint(0, 1).boolean(per_tick).boolean(modbus)
 
     def address_text(a):
         kind, value = a
@@ -123,7 +124,34 @@ def receiver(name, per_tick, modbus, address, steps):
     write("receiver", name, i.bytes())
 
 
+def receiver_stream(name, modbus, address, items):
+    """A stream-property input. items: ("noise", bytes) | ("reply", body, line_end)
+    | ("silence", [tick sizes delivering what came before], quiet ticks)."""
+    i = Input().uint(1, 1).boolean(modbus).integral(address, 1, 247)
+    for item in items:
+        if item[0] == "noise":
+            i.integral(0, 0, 3).text(item[1])
+        elif item[0] == "silence":
+            i.integral(1, 0, 3)
+            for size in item[1]:
+                i.integral(size, 1, 40)
+            i.integral(item[2], 1, 8)
+        else:
+            i.integral(2, 0, 3).text(item[1])
+            if not modbus:
+                i.boolean(item[2])
+    write("receiver", name, i.bytes())
+
+
 def receiver_seeds():
+    receiver_stream("stream_plain_ok", False, 1, [("reply", b"OK", True), ("silence", [2, 2], 1)])
+    receiver_stream("stream_plain_download_cut", False, 1,
+                    [("noise", b"\x00\xff"), ("reply", b"DOWNLOAD", True), ("silence", [5, 7], 2),
+                     ("reply", b"VER=4.01", False), ("reply", b"OK", True), ("silence", [3, 3], 1)])
+    receiver_stream("stream_modbus_noise_then_reply", True, 5,
+                    [("noise", b"\x05B\x13"), ("reply", b"OK", None), ("silence", [4, 5], 3),
+                     ("reply", b"DOWNLOAD\r\n", None), ("reply", b"OK", None), ("silence", [20], 6)])
+
     receiver("modbus_ok_one_tick", False, True, ("dec", 1), [("raw", OK_REPLY), ("tick", 6)])
     receiver("modbus_ok_4_then_2", False, True, ("dec", 1), [("raw", OK_REPLY), ("tick", 4), ("tick", 2)])
     receiver("modbus_ok_5_then_1", False, True, ("dec", 1), [("raw", OK_REPLY), ("tick", 5), ("tick", 1)])

@@ -1,25 +1,32 @@
-// The receive tick on random byte streams cut into random ticks.
+// The receive tick on random byte streams cut into random ticks, two ways.
 //
-// Input: the mode (once, or chosen anew per tick), the text of the address
-// box, then a list of operations: append raw bytes or a built Modbus reply
-// (right or wrong address, function character and CRC) to the line, change
-// the address box, or run a tick that delivers the next bytes of the line.
-//
-// After every tick the outcome is compared with what the tick must do:
-// - plain mode: a tick with data hands exactly that tick's bytes to the
-//   interpreter, a tick without data does nothing;
-// - Modbus mode: the interpreter runs only on a gathered frame whose address
-//   character, "B" and CRC-16 are right, with characters 3..n-2 of it as the
-//   reply; otherwise the address or function error text, or nothing;
-// - the gathered text never exceeds 256 characters, and only its oldest
-//   characters are dropped;
+// Model check (first input byte even): the mode (once, or chosen anew per
+// tick), the text of the address box, then a list of operations: append raw
+// bytes or a built Modbus reply (right or wrong address, function character
+// and CRC) to the line, change the address box, or run a tick that delivers
+// the next bytes of the line (none: a quiet tick). After every tick the
+// window's fields and answer box are compared with an independent model of
+// the rules:
+// - plain mode: characters wait until a line end; everything up to the last
+//   line end is handed on as one text; more than a frame length without one,
+//   or a quiet tick, hands on what waits; a tick with data empties the
+//   gathered Modbus characters;
+// - Modbus mode: the newest 256 characters are kept; the reply handed on is
+//   the one ending with them that starts earliest (address character, "B",
+//   CRC-16 of the rest); otherwise the address or function error text for
+//   the head, or nothing; five quiet ticks in a row end what was gathered;
 // - nothing escapes the tick.
-// The interpreter's runs are seen through Text8, which is set to a sentinel
-// that no reply can produce before each tick.
+//
+// Stream property (first input byte odd): a stream of valid replies, cut at
+// random places into ticks, with random noise and silent ticks between them.
+// Every reply followed by a silence must be handed on exactly once, whole,
+// in order (in plain mode every reply, since its line end completes it), and
+// neither plain nor Modbus characters ever wait beyond a frame length.
 
 #include <cmath>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QCheckBox>
@@ -38,6 +45,7 @@ using vantrel::fuzz::withCrc;
 namespace {
 
 constexpr qsizetype kMaxFrame = 256;
+constexpr int kSilentTicks = 5;
 const QString kAddrError = QStringLiteral("Error ADDR  >> ");
 const QString kCmdError = QStringLiteral("Error CMD  >> ");
 // Replies are shown as Latin-1 text, which cannot hold this character.
@@ -77,16 +85,32 @@ QByteArray builtReply(FuzzedDataProvider& in, std::optional<quint8> address) {
     return frame;
 }
 
-struct Receiver {
+// Where the reply ending with the gathered characters starts, by the model's
+// own reading of the rule; -1 when none does.
+qsizetype modelReplyStart(const QByteArray& gathered, quint8 address) {
+    for (qsizetype s = 0; s + 6 <= gathered.size(); ++s)
+        if (static_cast<quint8>(gathered[s]) == address && gathered[s + 1] == 'B' && crcMatches(gathered.mid(s)))
+            return s;
+    return -1;
+}
+
+// --- Model check -----------------------------------------------------------
+
+struct ModelCheck {
     vantrel::testing::FakeWindow f;
     QByteArray line;  // bytes still on their way
+    // The model's state.
+    QByteArray held;
+    QByteArray frame;
+    int quiet = 0;
 
     void tick(bool modbus, qsizetype count) {
         const QByteArray chunk = line.left(count);
         line.remove(0, chunk.size());
         f->Check1->setChecked(modbus);
         const QString addressBox = f->Text1->text();
-        const QByteArray before = f->RxFrame;
+        const QByteArray heldBefore = held;
+        const QByteArray frameBefore = frame;
         f->Text8->setText(kSentinel);
         f.port->feed(chunk);
 
@@ -97,89 +121,78 @@ struct Receiver {
         }
 
         const QString text8 = f->Text8->text();
-        const QByteArray& rxFrame = f->RxFrame;
-        const QByteArray& rxLine = f->RxLine;
         // Described only when a check fails.
         auto state = [&] {
             return "mode " + std::string(modbus ? "Modbus" : "plain") + ", address box " + show(addressBox) +
-                   "\nbefore " + show(before) + "\nchunk  " + show(chunk) + "\nText8  " + show(text8) + "\nRxLine " +
-                   show(rxLine) + "\nRxFrame " + show(rxFrame);
+                   "\nheld before " + show(heldBefore) + "\nframe before " + show(frameBefore) + "\nchunk  " +
+                   show(chunk) + "\nText8  " + show(text8) + "\nRxLine " + show(f->RxLine) + "\nRxHeld " +
+                   show(f->RxHeld) + "\nRxFrame " + show(f->RxFrame) + "\nmodel held " + show(held) + "\nmodel frame " +
+                   show(frame);
         };
 
+        // What the model says this tick hands on; nothing: the answer box
+        // keeps the sentinel, or shows an error text.
+        std::optional<QByteArray> handed;
+        QString errorText;
+        if (chunk.isEmpty()) {
+            if (!held.isEmpty() && !modbus) {
+                handed = held;
+                held.clear();
+                frame.clear();
+            } else {
+                held.clear();
+                if (!frame.isEmpty() && ++quiet >= kSilentTicks) {
+                    frame.clear();
+                    quiet = 0;
+                }
+            }
+        } else if (!modbus) {
+            quiet = 0;
+            held += chunk;
+            const qsizetype end = held.lastIndexOf('\n') + 1;
+            if (end > 0 || held.size() > kMaxFrame) {
+                const qsizetype whole = end > 0 ? end : held.size();
+                handed = held.left(whole);
+                held.remove(0, whole);
+            }
+            frame.clear();
+        } else {
+            quiet = 0;
+            held.clear();
+            frame = (frame + chunk).right(kMaxFrame);
+            const std::optional<quint8> address = addressOf(addressBox);
+            if (frame.size() >= 6 && address) {
+                const qsizetype start = modelReplyStart(frame, *address);
+                if (start >= 0) {
+                    handed = frame.mid(start + 2, frame.size() - start - 4);
+                    frame.clear();
+                } else if (static_cast<quint8>(frame[0]) != *address) {
+                    errorText = kAddrError + QString::fromLatin1(chunk);
+                } else if (frame[1] != 'B') {
+                    errorText = kCmdError + QString::fromLatin1(chunk);
+                }
+            }
+        }
+
         FUZZ_CHECK(f.port->waiting() == 0, state());
-        FUZZ_CHECK(rxFrame.size() <= kMaxFrame, state());
         FUZZ_CHECK(f->BlinkTicks >= 0 && f->BlinkTicks <= 9, state());
         if (!chunk.isEmpty()) FUZZ_CHECK(f->Pic->fillColor() == vantrel::color::kRed, state());
-
-        if (chunk.isEmpty()) {
-            // Nothing arrived: nothing is interpreted and nothing is gathered.
-            FUZZ_CHECK(text8 == kSentinel, state());
-            FUZZ_CHECK(rxFrame == before, state());
-            FUZZ_CHECK(rxLine.isEmpty(), state());
-            return;
-        }
-
-        if (!modbus) {
-            // Whatever came in this tick is one reply.
-            FUZZ_CHECK(rxLine == chunk, state());
-            FUZZ_CHECK(text8 == QString::fromLatin1(chunk), state());
-            FUZZ_CHECK(rxFrame.isEmpty(), state());
-            return;
-        }
-
-        const QByteArray gathered = before + chunk;
-        const std::optional<quint8> address = addressOf(addressBox);
-
-        // The interpreter ran: then the frame it was given must have been a
-        // complete reply to this device, found at the end of what was gathered.
-        const bool errorText = text8.startsWith(kAddrError) || text8.startsWith(kCmdError);
-        if (text8 != kSentinel && !errorText) {
-            const QByteArray frame = gathered.right(rxLine.size() + 4);
-            FUZZ_CHECK(frame.size() == rxLine.size() + 4 && frame.size() >= 6 && frame.size() <= kMaxFrame, state());
-            FUZZ_CHECK(address && static_cast<quint8>(frame[0]) == *address, state());
-            FUZZ_CHECK(frame[1] == 'B', state());
-            FUZZ_CHECK(crcMatches(frame), state());
-            FUZZ_CHECK(frame.mid(2, frame.size() - 4) == rxLine, state());
-            FUZZ_CHECK(text8 == QString::fromLatin1(rxLine), state());
-            FUZZ_CHECK(rxFrame.isEmpty(), state());
-        }
-
-        // And the whole outcome: the newest characters are kept, and the
-        // checks run in the order address, function character, CRC.
-        const QByteArray kept = gathered.right(kMaxFrame);
-        const qsizetype n = kept.size();
-        if (!address || n < 6) {
-            // Too short, or the address cannot be formed: the characters wait.
-            FUZZ_CHECK(text8 == kSentinel, state());
-            FUZZ_CHECK(rxFrame == kept, state());
-        } else if (static_cast<quint8>(kept[0]) != *address) {
-            FUZZ_CHECK(text8 == kAddrError + QString::fromLatin1(chunk), state());
-            FUZZ_CHECK(rxFrame == kept, state());
-        } else if (kept[1] != 'B') {
-            FUZZ_CHECK(text8 == kCmdError + QString::fromLatin1(chunk), state());
-            FUZZ_CHECK(rxFrame == kept, state());
-        } else if (crcMatches(kept)) {
-            FUZZ_CHECK(rxLine == kept.mid(2, n - 4), state());
-            FUZZ_CHECK(text8 == QString::fromLatin1(rxLine), state());
-            FUZZ_CHECK(rxFrame.isEmpty(), state());
+        FUZZ_CHECK(f->RxHeld == held, state());
+        FUZZ_CHECK(f->RxFrame == frame, state());
+        FUZZ_CHECK(f->RxHeld.size() <= kMaxFrame && f->RxFrame.size() <= kMaxFrame, state());
+        if (handed) {
+            FUZZ_CHECK(f->RxLine == *handed, state());
+            FUZZ_CHECK(text8 == QString::fromLatin1(*handed), state());
+        } else if (!errorText.isEmpty()) {
+            FUZZ_CHECK(text8 == errorText, state());
         } else {
-            // An incomplete or damaged reply is silent and stays gathered.
             FUZZ_CHECK(text8 == kSentinel, state());
-            FUZZ_CHECK(rxFrame == kept, state());
         }
     }
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    vantrel::fuzz::initApplication(argc, argv);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    Receiver r;
+void modelCheck(FuzzedDataProvider& in) {
+    ModelCheck r;
     r.f.port->setPortOpen(true);
 
     const bool modePerTick = in.ConsumeBool();
@@ -205,7 +218,180 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
         }
     }
-    // Whatever is still on the line arrives in the last ticks.
+    // Whatever is still on the line arrives in the last ticks, then silence.
     while (!r.line.isEmpty()) r.tick(modbus, 64);
+    for (int i = 0; i < kSilentTicks; ++i) r.tick(modbus, 0);
+}
+
+// --- Stream property -------------------------------------------------------
+
+struct Reply {
+    qsizetype start = 0;  // position of its first byte in the stream
+    qsizetype end = 0;    // one past its last byte
+    QByteArray text;      // what must be handed on: the line (plain) or the payload (Modbus)
+    bool silenceAfter = false;
+};
+
+// Something the receiver handed on, with the stream position up to which
+// characters had arrived when it did.
+struct Handed {
+    QByteArray text;
+    qsizetype at = 0;
+};
+
+void streamProperty(FuzzedDataProvider& in) {
+    vantrel::testing::FakeWindow f;
+    f.port->setPortOpen(true);
+    const bool modbus = in.ConsumeBool();
+    const quint8 address = in.ConsumeIntegralInRange<quint8>(1, 247);
+    f->Check1->setChecked(modbus);
+    f->Text1->setText(QString::number(address));
+    std::vector<Handed> handed;
+    qsizetype delivered = 0;
+    QObject::connect(f.w.get(), &vantrel::frmSerial::replyAccepted, [&](const QByteArray& text) {
+        handed.push_back({text, delivered});
+    });
+
+    QByteArray stream;
+    std::vector<Reply> replies;
+    QByteArray ticked;  // the stream as the ticks delivered it, for messages
+    auto tick = [&](qsizetype count) {
+        const QByteArray chunk = stream.mid(delivered, count);
+        f.port->feed(chunk);
+        delivered += chunk.size();
+        ticked += chunk.isEmpty() ? QByteArray("|") : chunk;
+        f->TMRComm_Timer();
+        FUZZ_CHECK(f->RxHeld.size() <= kMaxFrame && f->RxFrame.size() <= kMaxFrame,
+                   "held " + show(f->RxHeld) + "\nframe " + show(f->RxFrame));
+    };
+    // Delivers everything written so far, cut at random places, never with a
+    // quiet tick inside (a quiet tick is a silence).
+    auto deliver = [&] {
+        while (delivered < stream.size()) tick(in.ConsumeIntegralInRange<qsizetype>(1, 40));
+    };
+
+    int items = 0;
+    while (in.remaining_bytes() > 0 && items < 60) {
+        ++items;
+        switch (in.ConsumeIntegralInRange(0, 3)) {
+            case 0: {
+                // Noise: up to 64 random bytes. In plain mode what stands since
+                // the last line end is kept short enough that a reply after it
+                // still fits the frame length with it (longer babble is handed
+                // on before its line end comes, which the model check covers).
+                QByteArray noise = QByteArray::fromStdString(in.ConsumeRandomLengthString(64));
+                if (!modbus) {
+                    const qsizetype sinceLineEnd = stream.size() - (stream.lastIndexOf('\n') + 1);
+                    if (!noise.contains('\n') && sinceLineEnd + noise.size() > 190) noise.append('\n');
+                }
+                stream += noise;
+                break;
+            }
+            case 1: {
+                // Silence: one or more quiet ticks once everything has arrived.
+                deliver();
+                if (!replies.empty() && replies.back().end == delivered) replies.back().silenceAfter = true;
+                const int quietTicks = in.ConsumeIntegralInRange(1, 8);
+                for (int i = 0; i < quietTicks; ++i) tick(0);
+                break;
+            }
+            default: {
+                Reply r;
+                r.start = stream.size();
+                QByteArray body = QByteArray::fromStdString(in.ConsumeRandomLengthString(60));
+                if (modbus) {
+                    if (body.size() < 2) body.append("OK");
+                    r.text = body;
+                    stream += withCrc(QByteArray(1, static_cast<char>(address)) + 'B' + body);
+                } else {
+                    body.replace('\n', ' ');
+                    // A reply without a line end counts once the line falls silent.
+                    const bool lineEnd = in.ConsumeBool() || body.isEmpty();
+                    r.text = lineEnd ? body + "\r\n" : body;
+                    stream += r.text;
+                    if (!lineEnd) {
+                        r.end = stream.size();
+                        replies.push_back(r);
+                        deliver();
+                        replies.back().silenceAfter = true;
+                        tick(0);
+                        break;
+                    }
+                }
+                r.end = stream.size();
+                replies.push_back(r);
+                break;
+            }
+        }
+    }
+    deliver();
+    if (!replies.empty() && replies.back().end == delivered) replies.back().silenceAfter = true;
+    for (int i = 0; i < kSilentTicks; ++i) tick(0);
+
+    auto context = [&](const Reply& r) {
+        std::string h;
+        for (const Handed& x : handed) h += "\n  at " + std::to_string(x.at) + ": " + show(x.text);
+        return "mode " + std::string(modbus ? "Modbus" : "plain") + ", address " + std::to_string(address) +
+               "\nreply " + show(r.text) + " at " + std::to_string(r.start) + ".." + std::to_string(r.end) +
+               "\nstream as ticked (| = quiet tick) " + show(ticked) + "\nhanded on:" + h;
+    };
+
+    if (!modbus) {
+        // The texts handed on are the stream cut into consecutive pieces, so
+        // each reply lies whole inside exactly one of them.
+        QByteArray joined;
+        for (const Handed& h : handed) joined += h.text;
+        FUZZ_CHECK(stream.startsWith(joined), "handed-on texts are not the stream in order");
+        FUZZ_CHECK(joined.size() == stream.size(), "characters were kept back after the silence");
+        for (const Reply& r : replies) {
+            int holding = 0;
+            qsizetype from = 0;
+            for (const Handed& h : handed) {
+                const qsizetype to = from + h.text.size();
+                if (r.start >= from && r.end <= to) ++holding;
+                from = to;
+            }
+            FUZZ_CHECK(holding == 1, context(r));
+        }
+        return;
+    }
+
+    // Modbus: a reply followed by a silence is handed on on the tick that
+    // brings its last byte, as its payload. A CRC-16 can match by chance (one
+    // time in 65536) on characters that are no reply; when such a chance
+    // match ends inside a reply, it takes the reply's first characters with
+    // it, and then the reply cannot be expected any more.
+    std::size_t next = 0;
+    for (const Reply& r : replies) {
+        if (!r.silenceAfter) continue;
+        bool cutByChance = false;
+        for (const Handed& h : handed) cutByChance = cutByChance || (h.at > r.start && h.at < r.end);
+        int atItsEnd = 0;
+        for (std::size_t i = 0; i < handed.size(); ++i) {
+            if (handed[i].at != r.end) continue;
+            ++atItsEnd;
+            FUZZ_CHECK(i >= next, "replies handed on out of order\n" + context(r));
+            // Characters before the reply may belong to it only by a chance
+            // match of the CRC; the reply itself ends it.
+            FUZZ_CHECK(handed[i].text.endsWith(r.text), context(r));
+            next = i + 1;
+        }
+        FUZZ_CHECK(atItsEnd == 1 || (atItsEnd == 0 && cutByChance), context(r));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    vantrel::fuzz::initApplication(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    if (in.ConsumeIntegral<quint8>() % 2 == 0)
+        modelCheck(in);
+    else
+        streamProperty(in);
     return 0;
 }
