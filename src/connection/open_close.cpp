@@ -70,7 +70,8 @@ void frmSerial::BTNOpenCom_Click() {
         vbalProgressBar1->setBarColor(color::kDarkBlue);
         SwitchTags();
         TMRComm->start();
-    } catch (const Failure&) {
+    } catch (const Failure& f) {
+        emit openFailed(f.number(), f.description());
         showConnectionMessage(QString::fromUtf8(text::kNotAvailable));
         Label2->setText(QStringLiteral("Not present board"));
         Timer3->stop();
@@ -82,7 +83,8 @@ void frmSerial::OPEN_PORT() {
     // scan; the probe reads PortOpen on its next tick.
     try {
         openPortNamedInBox();
-    } catch (const Failure&) {
+    } catch (const Failure& f) {
+        emit openFailed(f.number(), f.description());
     }
 }
 
@@ -90,6 +92,7 @@ void frmSerial::openPortNamedInBox() {
     PortNumber = portNumberOf(txt[0]->text());
     MSComm1->setCommPort(PortNumber);
     MSComm1->setPortOpen(true);
+    PortLostSaid = false;
     Pic->setVisible(true);
     setPortBoxColor(true);
 }

@@ -30,6 +30,14 @@ QString deviceForPort(int n, const QString& aliasDir, const QString& devDir) {
 #endif
 }
 
+PortResolver systemPortResolver() {
+    return [](int n) { return PortLocation{deviceForPort(n), QStringLiteral("COM%1").arg(n)}; };
+}
+
+PortResolver singleDeviceResolver(int number, const QString& device, const QString& name) {
+    return [number, device, name](int n) { return n == number ? PortLocation{device, name} : PortLocation{}; };
+}
+
 QString describePort(int n) {
     const QString device = deviceForPort(n);
     if (device.isEmpty()) return QStringLiteral("COM%1 (no such port)").arg(n);

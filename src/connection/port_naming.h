@@ -1,8 +1,22 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
 namespace vantrel {
+
+// Where a port number leads: the device to open, and the name the port goes
+// by in messages and in the frame trace.
+struct PortLocation {
+    QString device;  // empty: the number names no port
+    QString name;
+};
+
+// Port numbers to devices. The port component is given one, so that nothing
+// in the process decides for all ports at once: each component (a window, or
+// each of several in one flasher) resolves its own.
+using PortResolver = std::function<PortLocation(int number)>;
 
 // Folder of the port aliases: links named comN in vantrel/ports under
 // $XDG_CONFIG_HOME (default ~/.config).
@@ -18,5 +32,13 @@ QString deviceForPort(int n, const QString& aliasDir = portAliasDir(), const QSt
 
 // How port n is reached, for messages: "COM3 -> /dev/ttyUSB2".
 QString describePort(int n);
+
+// The window's rule: port n is "COMn", reached as deviceForPort() finds it in
+// the user's alias folder and /dev at the moment of each open.
+PortResolver systemPortResolver();
+
+// One device, known by the name it was given, as port `number`; every other
+// number names no port.
+PortResolver singleDeviceResolver(int number, const QString& device, const QString& name);
 
 }  // namespace vantrel

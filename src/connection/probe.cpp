@@ -28,6 +28,7 @@ void frmSerial::Timer3_Timer() {
             showConnectionMessage(QString::fromUtf8(text::kNotConnect));
             Label2->setText(QStringLiteral("Not present board"));
             ProbeCount = 1;
+            emit probeGaveUp();
             return;
         }
         // In an address search each ask goes to the next trial address; the
@@ -45,6 +46,7 @@ void frmSerial::Timer3_Timer() {
         closeScanPort();
         showConnectionMessage(QString::fromUtf8(text::kNotAvailable));
         Label2->setText(QStringLiteral("Not present board"));
+        emit probeGaveUp();
         return;
     }
     if (MSComm1->portOpen()) {

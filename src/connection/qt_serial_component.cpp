@@ -5,7 +5,6 @@
 #include <QStringList>
 
 #include "connection/link_trace.h"
-#include "connection/port_naming.h"
 #include "window/failure.h"
 
 #ifdef Q_OS_UNIX
@@ -31,8 +30,8 @@ Failure invalidSettings(const QString& settings) {
 }
 
 // Operating-system errors are mapped here, once, into the component's failures.
-Failure openFailure(const QSerialPort& port, qint16 number, const QString& device) {
-    const QString where = QStringLiteral("COM%1 (%2)").arg(number).arg(port.portName());
+Failure openFailure(const QSerialPort& port, const QString& name, const QString& device) {
+    const QString where = name == device ? name : QStringLiteral("%1 (%2)").arg(name, device);
     switch (port.error()) {
         case QSerialPort::DeviceNotFoundError:
             return Failure(failure::kPortInvalid, where + QStringLiteral(": no such device"));
@@ -69,7 +68,7 @@ bool hungUp(const QSerialPort& port) {
 
 }  // namespace
 
-QtSerialComponent::QtSerialComponent() {
+QtSerialComponent::QtSerialComponent(PortResolver resolver) : resolver_(std::move(resolver)) {
     // A device that vanishes (a USB adapter unplugged, its board switched
     // off) leaves the port closed, so writes stop and polling finds nothing.
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError error) {
@@ -133,26 +132,27 @@ void QtSerialComponent::setPortOpen(bool open) {
         if (port_.isOpen()) closeAndUnlock();
         return;
     }
-    if (port_.isOpen())
-        throw Failure(failure::kPortAlreadyOpen, QStringLiteral("COM%1: port already open").arg(commPort_));
+    if (port_.isOpen()) throw Failure(failure::kPortAlreadyOpen, name_ + QStringLiteral(": port already open"));
 
-    QString device = deviceForPort(commPort_);
-    if (device.isEmpty()) throw Failure(failure::kPortInvalid, QStringLiteral("Invalid port number %1").arg(commPort_));
+    const PortLocation location = resolver_ ? resolver_(commPort_) : PortLocation{};
+    if (location.device.isEmpty())
+        throw Failure(failure::kPortInvalid, QStringLiteral("Invalid port number %1").arg(commPort_));
+    name_ = location.name.isEmpty() ? QStringLiteral("COM%1").arg(commPort_) : location.name;
+    QString device = location.device;
     // Open the device an alias points at, so that two names of one device
     // are recognised as the same port.
     const QFileInfo info(device);
     if (info.isSymLink() && info.exists()) device = info.canonicalFilePath();
 
     port_.setPortName(device);
-    if (!port_.open(QIODevice::ReadWrite)) throw openFailure(port_, commPort_, device);
+    if (!port_.open(QIODevice::ReadWrite)) throw openFailure(port_, name_, device);
 
 #ifdef Q_OS_UNIX
     // Serial devices are not exclusive for every user; an advisory lock tells
     // two programs (or two instances of this one) apart.
     if (::flock(port_.handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         port_.close();
-        throw Failure(failure::kPortBusy,
-                      QStringLiteral("COM%1 (%2): in use by another program").arg(commPort_).arg(device));
+        throw Failure(failure::kPortBusy, QStringLiteral("%1 (%2): in use by another program").arg(name_, device));
     }
 #endif
 
@@ -162,7 +162,7 @@ void QtSerialComponent::setPortOpen(bool open) {
         const QString why = port_.errorString();
         closeAndUnlock();
         throw Failure(failure::kInvalidPropertyValue,
-                      QStringLiteral("COM%1 (%2): settings refused: %3").arg(commPort_).arg(device, why));
+                      QStringLiteral("%1 (%2): settings refused: %3").arg(name_, device, why));
     }
     port_.setReadBufferSize(kReadBufferSize);
     port_.clear();
@@ -174,7 +174,7 @@ bool QtSerialComponent::portOpen() const {
 
 void QtSerialComponent::setOutput(const QByteArray& data) {
     if (!port_.isOpen()) throw Failure(failure::kPortNotOpen, QStringLiteral("The port is not open"));
-    if (lcLink().isDebugEnabled()) traceLink("TX", QStringLiteral("COM%1").arg(commPort_), data);
+    if (lcLink().isDebugEnabled()) traceLink("TX", name_, data);
     if (port_.write(data) != data.size())
         throw Failure(failure::kDeviceIo, QStringLiteral("Write failed: ") + port_.errorString());
     // Hand the bytes to the device now: the caller may block the thread next.
@@ -189,7 +189,7 @@ qint16 QtSerialComponent::inBufferCount() {
 QByteArray QtSerialComponent::input() {
     if (!port_.isOpen()) throw Failure(failure::kPortNotOpen, QStringLiteral("The port is not open"));
     QByteArray batch = port_.read(kMaxBatch);
-    if (lcLink().isDebugEnabled()) traceLink("RX", QStringLiteral("COM%1").arg(commPort_), batch);
+    if (lcLink().isDebugEnabled()) traceLink("RX", name_, batch);
     return batch;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QSerialPort>
 
+#include "connection/port_naming.h"
 #include "connection/serial_component.h"
 
 namespace vantrel {
@@ -11,7 +12,8 @@ namespace vantrel {
 // byte value passes unchanged; nothing ever blocks.
 class QtSerialComponent final : public SerialComponent {
   public:
-    QtSerialComponent();
+    // Port numbers are resolved with `resolver` at every open.
+    explicit QtSerialComponent(PortResolver resolver = systemPortResolver());
     ~QtSerialComponent() override;
 
     void setSettings(const QString& settings) override;
@@ -22,14 +24,17 @@ class QtSerialComponent final : public SerialComponent {
     qint16 inBufferCount() override;
     QByteArray input() override;
 
-    // The device the last open attempt used.
+    // The device the last open attempt used, and the port's name.
     QString deviceName() const { return port_.portName(); }
+    const QString& portName() const { return name_; }
     qint32 baudRate() const { return baud_; }
 
   private:
     void closeAndUnlock();
 
     QSerialPort port_;
+    PortResolver resolver_;
+    QString name_;
     qint16 commPort_ = 1;
     qint32 baud_ = 9600;
     QSerialPort::Parity parity_ = QSerialPort::NoParity;

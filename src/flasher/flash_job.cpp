@@ -2,17 +2,13 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "connection/port_naming.h"
 #include "flasher/open_hints.h"
 #include "link/numeric_text.h"
 #include "transfer/hex_file.h"
 #include "window/failure.h"
-#include "window/frm_serial.h"
-#include "window/progress_bar.h"
 
 namespace vantrel::flasher {
 namespace {
@@ -56,13 +52,10 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
       options_(std::move(setup.options)),
       portBoxText_(std::move(setup.portBoxText)),
       portLabel_(std::move(setup.portLabel)),
+      resolver_(std::move(setup.resolver)),
       console_(console) {
-    auto watched = std::make_unique<WatchedPort>(std::move(setup.port));
-    port_ = watched.get();
-    port_->onWrite = [this](const QByteArray& bytes) { onWrite(bytes); };
-
     Platform platform;
-    platform.port = std::move(watched);
+    platform.port = std::move(setup.port);
     platform.msgBox = std::make_unique<ReportingMsgBox>(
         [this](const QString& text, const QString& title) { onWindowMessage(text, title); });
     platform.fileDialog = std::make_unique<FixedFileDialog>(
@@ -70,20 +63,23 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     platform.sleeper = setup.sleeper ? std::move(setup.sleeper) : makeThreadSleeper();
     window_ = std::make_unique<frmSerial>(std::move(platform));
 
-    // Connected after the window's own handler, so this runs once the tick
-    // (and whatever the reply made the window do) is over.
-    connect(window_->TMRComm, &QTimer::timeout, this, &FlashJob::afterReceiveTick);
-    // Only writes made by a receive tick answer a reply; the probe's asks do not.
-    connect(window_->Timer3, &QTimer::timeout, this, [this] { writesThisTick_ = 0; });
+    frmSerial* w = window_.get();
+    connect(w, &frmSerial::commandWritten, this, [this](const QByteArray& command) { onCommandWritten(command); });
+    connect(w, &frmSerial::lineSent, this, &FlashJob::onLineSent);
+    connect(w, &frmSerial::replyAccepted, this, &FlashJob::onReplyAccepted);
+    connect(w, &frmSerial::replyInterpreted, this, &FlashJob::onReplyInterpreted);
+    connect(w, &frmSerial::openFailed, this, &FlashJob::onOpenFailed);
+    connect(w, &frmSerial::probeGaveUp, this, &FlashJob::onProbeGaveUp);
+    connect(w, &frmSerial::startFailed, this, &FlashJob::onStartFailed);
+    connect(w, &frmSerial::portLost, this, &FlashJob::onPortLost);
+    connect(w, &frmSerial::handlerFailed, this, &FlashJob::onHandlerFailed);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
     connect(&deadline_, &QTimer::timeout, this, &FlashJob::onDeadline);
 }
 
-FlashJob::~FlashJob() {
-    port_->onWrite = nullptr;
-}
+FlashJob::~FlashJob() = default;
 
 void FlashJob::start() {
     if (options_.action == Action::DownloadVerify || options_.action == Action::VerifyOnly) {
@@ -135,7 +131,7 @@ void FlashJob::open() {
     if (options_.modbus)
         how += options_.modbusSearch ? QStringLiteral(", Modbus address search")
                                      : QStringLiteral(", Modbus address %1").arg(options_.modbusAddress);
-    QString where = portText();
+    QString where = portLabel_;
     if (!options_.portIsDevice) {
         try {
             where = describePort(toInt16Strict(QStringView(portBoxText_).mid(3)));
@@ -145,12 +141,14 @@ void FlashJob::open() {
     }
     console_.info(QStringLiteral("opening %1 (%2)").arg(where, how));
 
-    invoke(&frmSerial::BTNOpenCom_Click);
+    const bool usb = options_.speed == Speed::Usb;
+    lastOpenFailure_.reset();
+    click(&frmSerial::BTNOpenCom_Click);
     if (finished_) return;
-    if (options_.speed == Speed::Usb) {
+    if (usb) {
         console_.info(QStringLiteral("waiting for the board's USB port to appear: power the board now"));
     } else {
-        if (!port_->portOpen()) {
+        if (lastOpenFailure_) {
             finishLater(ExitCode::PortNotOpened, openFailureText());
             return;
         }
@@ -160,10 +158,9 @@ void FlashJob::open() {
 }
 
 void FlashJob::boardFound() {
-    const frmSerial& w = *window_;
     QString where;
-    if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(w.Text1->text());
-    console_.info(QStringLiteral("board found%1: %2").arg(where, w.Text8->text().trimmed()));
+    if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
+    console_.info(QStringLiteral("board found%1: %2").arg(where, shown(lastReply_)));
     step_ = Step::Opening;
     // As a click after the tick, not inside it.
     QTimer::singleShot(0, this, &FlashJob::runAction);
@@ -201,25 +198,20 @@ void FlashJob::startTransfer() {
     transferStart_.start();
     console_.beginTransfer(fileLines_, verifyOnly ? 1 : 2);
     armDeadline();
-    const int boxes = boxes_;
-    invoke(verifyOnly ? &frmSerial::Command2_Click : &frmSerial::Command3_Click);
-    if (finished_) return;
-    if (boxes_ != boxes)
-        finishLater(ExitCode::FileUnreadable,
-                    QStringLiteral("the window could not load %1: %2").arg(options_.file, lastBox_));
+    click(verifyOnly ? &frmSerial::Command2_Click : &frmSerial::Command3_Click);
 }
 
 void FlashJob::install() {
     step_ = Step::Installing;
     console_.info(QStringLiteral("installing: BOOTg, then VER a second later"));
     armDeadline();
-    invoke(&frmSerial::Command6_Click);
+    click(&frmSerial::Command6_Click);
 }
 
 void FlashJob::queryVersion() {
     step_ = Step::Querying;
     armDeadline();
-    invoke(&frmSerial::Command4_Click);
+    click(&frmSerial::Command4_Click);
 }
 
 void FlashJob::setAddress() {
@@ -229,67 +221,58 @@ void FlashJob::setAddress() {
                       .arg(options_.modbusAddress)
                       .arg(options_.newAddress));
     armDeadline();
-    invoke(&frmSerial::Command1_Click);
+    click(&frmSerial::Command1_Click);
 }
 
-void FlashJob::afterReceiveTick() {
-    const int writes = writesThisTick_;
-    writesThisTick_ = 0;
+void FlashJob::onCommandWritten(const QByteArray& command) {
+    if (deadlineArmed_) deadline_.start();
+    lastCommand_ = shown(command);
+}
+
+void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray& record) {
+    if (step_ != Step::Transfer) return;
+    LineOnWire l;
+    l.pass = verify ? Pass::Verify : Pass::Download;
+    l.line = line;
+    l.total = lineCount;
+    l.record = record;
+    inFlight_ = l;
+    console_.lineSent(l.pass, l.line, l.total);
+}
+
+void FlashJob::onReplyAccepted(const QByteArray& reply, int address) {
+    // The window sends the next line only after it has interpreted this
+    // reply: the line in flight now is the one the reply answers.
+    lastReply_ = reply;
+    replyAddress_ = address;
+    answering_ = inFlight_;
+}
+
+void FlashJob::onReplyInterpreted(frmSerial::ReplyOutcome outcome) {
+    using Outcome = frmSerial::ReplyOutcome;
     if (finished_) return;
-    if (!port_->portOpen()) {
-        // The component closes the port when the line hangs up.
-        const QString where = step_ == Step::Transfer && inFlight_
-                                  ? QStringLiteral(" while waiting for the reply to ") + describe(*inFlight_)
-                                  : QString();
-        finish(ExitCode::ConnectionLost,
-               QStringLiteral("%1 went away%2 (unplugged or powered off?)").arg(portText(), where));
-        return;
-    }
-    // Whether the tick handed a reply to the reply interpreter: in plain mode
-    // any bytes are a reply; in Modbus mode a frame whose CRC checked.
-    const frmSerial& w = *window_;
-    const bool parsed = w.Check1->isChecked() ? (!w.RxCrc.isEmpty() && w.RxCrc == w.CalcCrc) : !w.RxLine.isEmpty();
-    if (!parsed) return;
-    if (step_ == Step::Transfer && inFlight_) {
-        // A reply that made the window send the next line answered the line
-        // before it.
-        lastAnswered_ = writes > 0 ? previousInFlight_ : inFlight_;
-    }
-    onReply(w.RxLine);
-}
-
-void FlashJob::onReply(const QByteArray& reply) {
+    lastWordless_ = outcome == Outcome::NoWord ? lastReply_ : QByteArray();
     switch (step_) {
         case Step::Probing:
-            if (reply.contains("VER=")) boardFound();
+            if (outcome == Outcome::Version) boardFound();
             return;
         case Step::Transfer:
-            onTransferReply();
+            if (outcome != Outcome::NoWord && answering_) lastAnswered_ = answering_;
+            onTransferReply(outcome);
             return;
         case Step::Installing:
-            if (reply.contains("VER="))
-                finish(ExitCode::Success, QStringLiteral("installed; the application answers %1").arg(shown(reply)));
+            if (outcome == Outcome::Version)
+                finish(ExitCode::Success,
+                       QStringLiteral("installed; the application answers %1").arg(shown(lastReply_)));
             return;
         case Step::Querying:
-            if (reply.contains("VER=")) {
-                console_.result(shown(reply));
+            if (outcome == Outcome::Version) {
+                console_.result(shown(lastReply_));
                 finish(ExitCode::Success, QStringLiteral("version read"));
             }
             return;
         case Step::SettingAddress:
-            // A late answer to one of the probe's asks is not the answer.
-            if (reply.contains("VER=")) return;
-            if (reply.contains("ERROR"))
-                finish(ExitCode::BoardError,
-                       QStringLiteral("the board answered %1 to %2").arg(shown(reply), lastCommand_));
-            else if (reply.contains("FORMAT"))
-                finish(ExitCode::BoardFormat,
-                       QStringLiteral("the board refused %1: %2").arg(lastCommand_, shown(reply)));
-            else
-                finish(ExitCode::Success, QStringLiteral("address set: the board answered %1; it answers at "
-                                                         "address %2 from now on")
-                                              .arg(shown(reply))
-                                              .arg(options_.newAddress));
+            onAddressReply(outcome);
             return;
         case Step::Starting:
         case Step::Opening:
@@ -298,71 +281,100 @@ void FlashJob::onReply(const QByteArray& reply) {
     }
 }
 
-void FlashJob::onTransferReply() {
-    // The progress bar says what the reply interpreter made of the reply.
-    const QString bar = window_->vbalProgressBar1->text();
+void FlashJob::onTransferReply(frmSerial::ReplyOutcome outcome) {
+    using Outcome = frmSerial::ReplyOutcome;
     const QString answered = lastAnswered_ ? describe(*lastAnswered_) : QStringLiteral("a line");
-    if (bar == QStringLiteral("ERROR")) {
-        finish(ExitCode::BoardError, QStringLiteral("the board answered ERROR to %1").arg(answered));
-    } else if (bar.isEmpty()) {
-        finish(ExitCode::BoardFormat,
-               QStringLiteral("the board answered FORMAT to %1: it refused the record").arg(answered));
-    } else if (bar == QStringLiteral("END")) {
-        const QString took = seconds(static_cast<int>(transferStart_.elapsed()));
-        const QString file = QFileInfo(options_.file).fileName();
-        const QString what =
-            options_.action == Action::VerifyOnly
-                ? QStringLiteral("END: the board holds %1 (%2 lines verified in %3)")
-                      .arg(file)
-                      .arg(fileLines_)
-                      .arg(took)
-                : QStringLiteral("END: %1 downloaded and verified (%2 lines, %3)").arg(file).arg(fileLines_).arg(took);
-        if (!options_.installAfter) {
-            finish(ExitCode::Success, what);
+    switch (outcome) {
+        case Outcome::Error:
+            finish(ExitCode::BoardError, QStringLiteral("the board answered ERROR to %1").arg(answered));
             return;
-        }
-        console_.endTransfer();
-        console_.info(what);
-        // As a click after the tick, not inside it.
-        step_ = Step::Opening;
-        QTimer::singleShot(0, this, [this] {
-            if (!finished_) install();
-        });
+        case Outcome::Format:
+            finish(ExitCode::BoardFormat,
+                   QStringLiteral("the board answered FORMAT to %1: it refused the record").arg(answered));
+            return;
+        case Outcome::End:
+            break;
+        default:
+            return;
+    }
+    const QString took = seconds(static_cast<int>(transferStart_.elapsed()));
+    const QString file = QFileInfo(options_.file).fileName();
+    const QString what =
+        options_.action == Action::VerifyOnly
+            ? QStringLiteral("END: the board holds %1 (%2 lines verified in %3)").arg(file).arg(fileLines_).arg(took)
+            : QStringLiteral("END: %1 downloaded and verified (%2 lines, %3)").arg(file).arg(fileLines_).arg(took);
+    if (!options_.installAfter) {
+        finish(ExitCode::Success, what);
+        return;
+    }
+    console_.endTransfer();
+    console_.info(what);
+    // As a click after the tick, not inside it.
+    step_ = Step::Opening;
+    QTimer::singleShot(0, this, [this] {
+        if (!finished_) install();
+    });
+}
+
+void FlashJob::onAddressReply(frmSerial::ReplyOutcome outcome) {
+    using Outcome = frmSerial::ReplyOutcome;
+    switch (outcome) {
+        case Outcome::Version:
+            // A late answer to one of the probe's asks is not the answer.
+            return;
+        case Outcome::Error:
+            finish(ExitCode::BoardError,
+                   QStringLiteral("the board answered %1 to %2").arg(shown(lastReply_), lastCommand_));
+            return;
+        case Outcome::Format:
+            finish(ExitCode::BoardFormat,
+                   QStringLiteral("the board refused %1: %2").arg(lastCommand_, shown(lastReply_)));
+            return;
+        default:
+            finish(ExitCode::Success, QStringLiteral("address set: the board answered %1; it answers at "
+                                                     "address %2 from now on")
+                                          .arg(shown(lastReply_))
+                                          .arg(options_.newAddress));
+            return;
     }
 }
 
-void FlashJob::onWrite(const QByteArray& bytes) {
-    ++writesThisTick_;
-    if (deadlineArmed_) deadline_.start();
-    const frmSerial& w = *window_;
-    if (step_ == Step::Transfer && w.LineIndex >= 1 && w.LineIndex <= frmSerial::kMaxLines) {
-        // The line sender counts the line before it writes it.
-        LineOnWire l;
-        l.pass = w.VerifyPhase == 1 ? Pass::Verify : Pass::Download;
-        l.line = w.LineIndex;
-        l.total = w.LineCount;
-        l.record = w.HexLines[static_cast<std::size_t>(w.LineIndex)];
-        previousInFlight_ = inFlight_;
-        inFlight_ = l;
-        console_.lineSent(l.pass, l.line, l.total);
-        return;
-    }
-    QByteArray payload = bytes;
-    if (w.Check1->isChecked() && payload.size() >= 3) payload = payload.mid(1, payload.size() - 3);
-    lastCommand_ = shown(payload);
+void FlashJob::onOpenFailed(int number, const QString& description) {
+    lastOpenFailure_ = OpenFailure{number, description};
+}
+
+void FlashJob::onProbeGaveUp() {
+    if (finished_ || step_ != Step::Probing) return;
+    finishLater(ExitCode::NoBoard, noBoardText());
+}
+
+void FlashJob::onStartFailed(int, const QString& description) {
+    if (finished_) return;
+    finishLater(ExitCode::FileUnreadable,
+                QStringLiteral("the window could not load %1: %2").arg(options_.file, description));
+}
+
+void FlashJob::onPortLost() {
+    if (finished_) return;
+    // The component closes the port when the line hangs up.
+    const QString where = step_ == Step::Transfer && inFlight_
+                              ? QStringLiteral(" while waiting for the reply to ") + describe(*inFlight_)
+                              : QString();
+    finish(ExitCode::ConnectionLost,
+           QStringLiteral("%1 went away%2 (unplugged or powered off?)").arg(portLabel_, where));
+}
+
+void FlashJob::onHandlerFailed(int number, const QString& description) {
+    if (finished_) return;
+    finishLater(ExitCode::Internal,
+                QStringLiteral("the window failed unexpectedly: Error#%1 %2").arg(number).arg(description));
 }
 
 void FlashJob::onWindowMessage(const QString& text, const QString& title) {
-    ++boxes_;
-    lastBox_ = text;
-    console_.error(QStringLiteral("%1: %2").arg(title, text));
-    if (finished_) return;
-    if (step_ == Step::Probing) {
-        finishLater(ExitCode::NoBoard, noBoardText());
-    } else if (!insideInvoke_) {
-        finishLater(ExitCode::Internal, QStringLiteral("unexpected message from the window: ") + text);
-    }
-    // Inside a click the caller looks at the outcome itself.
+    // The window names the port by its port box; the user named it otherwise.
+    QString said = text;
+    if (portLabel_ != portBoxText_ && said.startsWith(portBoxText_)) said = portLabel_ + said.mid(portBoxText_.size());
+    console_.error(QStringLiteral("%1: %2").arg(title, said));
 }
 
 void FlashJob::onDeadline() {
@@ -370,16 +382,8 @@ void FlashJob::onDeadline() {
     finish(ExitCode::NoReply, noReplyText());
 }
 
-void FlashJob::invoke(void (frmSerial::*handler)()) {
-    insideInvoke_ = true;
-    try {
-        (window_.get()->*handler)();
-    } catch (const Failure& f) {
-        window_->messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
-    }
-    insideInvoke_ = false;
-    // What a click wrote was not sent on a reply.
-    writesThisTick_ = 0;
+void FlashJob::click(void (frmSerial::*handler)()) {
+    window_->invokeGuarded(handler);
 }
 
 void FlashJob::armDeadline() {
@@ -387,55 +391,59 @@ void FlashJob::armDeadline() {
     deadline_.start();
 }
 
-QString FlashJob::portText() const {
-    return options_.port;
-}
-
-QString FlashJob::devicePath() const {
-    if (options_.portIsDevice) return options_.port;
-    return deviceForPort(port_->commPort());
-}
-
 QString FlashJob::openFailureText() const {
-    const auto& failure = port_->lastOpenFailure();
     QString text = QStringLiteral("cannot open %1: %2")
-                       .arg(portText(), failure ? failure->description : QStringLiteral("the port did not open"));
-    const QString hint = openFailureHint(failure ? failure->number : 0, inspectDevice(devicePath()));
+                       .arg(portLabel_,
+                            lastOpenFailure_ ? lastOpenFailure_->description : QStringLiteral("the port did not open"));
+    QString device;
+    try {
+        if (resolver_) device = resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))).device;
+    } catch (const Failure&) {
+    }
+    const QString hint = openFailureHint(lastOpenFailure_ ? lastOpenFailure_->number : 0, inspectDevice(device));
     if (!hint.isEmpty()) text += QStringLiteral("\n  hint: ") + hint;
     return text;
 }
 
 QString FlashJob::noBoardText() const {
     if (options_.speed == Speed::Usb) {
-        const auto& failure = port_->lastOpenFailure();
         return QStringLiteral("no board: the USB port %1 did not appear%2")
-            .arg(portText(), failure ? QStringLiteral(" (last attempt: %1)").arg(failure->description) : QString());
+            .arg(portLabel_, lastOpenFailure_ ? QStringLiteral(" (last attempt: %1)").arg(lastOpenFailure_->description)
+                                              : QString());
     }
     if (options_.modbusSearch)
-        return QStringLiteral("no board answered on %1 at any Modbus address from 1 to 127").arg(portText());
+        return QStringLiteral("no board answered on %1 at any Modbus address from 1 to 127").arg(portLabel_);
     if (options_.modbus)
         return QStringLiteral("no board answered on %1 at Modbus address %2")
-            .arg(portText())
+            .arg(portLabel_)
             .arg(options_.modbusAddress);
     return QStringLiteral(
                "no bootloader answered on %1 at %2 bit/s; check the speed, the cable and that the board "
                "runs its bootloader")
-        .arg(portText())
+        .arg(portLabel_)
         .arg(bitsPerSecond(options_.speed));
 }
 
 QString FlashJob::noReplyText() const {
     const QString within = seconds(options_.timeoutMs);
-    if (step_ != Step::Transfer)
-        return QStringLiteral("no reply within %1 to %2")
-            .arg(within, lastCommand_.isEmpty() ? QStringLiteral("the command") : lastCommand_);
-    if (!inFlight_) return QStringLiteral("no line was sent within %1").arg(within);
-    QString text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*inFlight_));
-    if (lastAnswered_)
-        text +=
-            QStringLiteral("; last answered: %1 line %2").arg(passName(lastAnswered_->pass)).arg(lastAnswered_->line);
-    else
-        text += QStringLiteral("; no line was answered");
+    QString text;
+    if (step_ != Step::Transfer) {
+        text = QStringLiteral("no reply within %1 to %2")
+                   .arg(within, lastCommand_.isEmpty() ? QStringLiteral("the command") : lastCommand_);
+    } else if (!inFlight_) {
+        text = QStringLiteral("no line was sent within %1").arg(within);
+    } else {
+        text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*inFlight_));
+        if (lastAnswered_)
+            text += QStringLiteral("; last answered: %1 line %2")
+                        .arg(passName(lastAnswered_->pass))
+                        .arg(lastAnswered_->line);
+        else
+            text += QStringLiteral("; no line was answered");
+    }
+    // Characters came, but nothing the bootloader says.
+    if (!lastWordless_.isEmpty())
+        text += QStringLiteral("; the last reply held no reply word: \"%1\"").arg(shown(lastWordless_));
     return text;
 }
 
@@ -460,9 +468,11 @@ void FlashJob::finish(ExitCode code, const QString& message) {
         console_.info(message);
     else
         console_.error(QStringLiteral("vantrel-flash: ") + message);
-    // Close as the operator would; a port that never opened needs nothing.
+    // Close as the operator would, which also stops a probe or scan still
+    // running; a window that never opened its port or started a timer needs
+    // nothing.
     if (window_->MSComm1->portOpen() || window_->Timer3->isActive() || window_->TMRComm->isActive())
-        invoke(&frmSerial::BTNCloseCom_Click);
+        click(&frmSerial::BTNCloseCom_Click);
     QMetaObject::invokeMethod(
         this, [this] { emit finished(toInt(code_)); }, Qt::QueuedConnection);
 }

@@ -9,30 +9,30 @@
 #include <QString>
 #include <QTimer>
 
+#include "connection/port_naming.h"
 #include "flasher/console.h"
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
-#include "flasher/watched_port.h"
+#include "window/frm_serial.h"
 #include "window/platform.h"
-
-namespace vantrel {
-class frmSerial;
-}
 
 namespace vantrel::flasher {
 
 // One run of the flasher: the window, hidden, driven through its own
-// handlers as an operator would click them, and watched through the port
-// component and its public state. The flasher adds what a production line
-// needs and the window leaves to its operator: a bound on waiting for a
-// reply, and an exit code.
+// handlers as an operator would click them, and followed through what it
+// announces (its signals), never through what it displays. The flasher adds
+// what a production line needs and the window leaves to its operator: a
+// bound on waiting for a reply, and an exit code.
 class FlashJob : public QObject {
     Q_OBJECT
   public:
     struct Setup {
         FlashOptions options;
-        QString portBoxText;  // what goes into the window's port box
+        QString portBoxText;  // what goes into the window's port box: "COMn"
         QString portLabel;    // how the user named the port, for messages
+        // Where the port box's number leads; the port component was given the
+        // same. Used for advice when the port does not open.
+        PortResolver resolver;
         std::unique_ptr<SerialComponent> port;
         std::unique_ptr<Sleeper> sleeper;
     };
@@ -48,8 +48,8 @@ class FlashJob : public QObject {
     ExitCode exitCode() const { return code_; }
     const QString& exitMessage() const { return message_; }
 
+    // The window the job drives.
     frmSerial& window() const { return *window_; }
-    const WatchedPort& port() const { return *port_; }
 
   signals:
     void finished(int exitCode);
@@ -74,19 +74,23 @@ class FlashJob : public QObject {
     void queryVersion();
     void setAddress();
 
-    void afterReceiveTick();
-    void onReply(const QByteArray& reply);
-    void onTransferReply();
-    void onWrite(const QByteArray& bytes);
+    // What the window announces.
+    void onCommandWritten(const QByteArray& command);
+    void onLineSent(bool verify, int line, int lineCount, const QByteArray& record);
+    void onReplyAccepted(const QByteArray& reply, int address);
+    void onReplyInterpreted(frmSerial::ReplyOutcome outcome);
+    void onTransferReply(frmSerial::ReplyOutcome outcome);
+    void onAddressReply(frmSerial::ReplyOutcome outcome);
+    void onOpenFailed(int number, const QString& description);
+    void onProbeGaveUp();
+    void onStartFailed(int number, const QString& description);
+    void onPortLost();
+    void onHandlerFailed(int number, const QString& description);
     void onWindowMessage(const QString& text, const QString& title);
     void onDeadline();
 
-    // Runs a handler as the window's buttons do: a failure it does not guard
-    // itself ends in an "Error#" box.
-    void invoke(void (frmSerial::*handler)());
+    void click(void (frmSerial::*handler)());
     void armDeadline();
-    QString portText() const;
-    QString devicePath() const;
     QString openFailureText() const;
     QString noBoardText() const;
     QString noReplyText() const;
@@ -97,23 +101,27 @@ class FlashJob : public QObject {
     FlashOptions options_;
     QString portBoxText_;
     QString portLabel_;
+    PortResolver resolver_;
     Console& console_;
-    WatchedPort* port_ = nullptr;
     std::unique_ptr<frmSerial> window_;
     QTimer deadline_;
     bool deadlineArmed_ = false;
 
     Step step_ = Step::Starting;
-    bool insideInvoke_ = false;
-    int boxes_ = 0;
-    QString lastBox_;
-    int writesThisTick_ = 0;
     int fileLines_ = 0;
     QElapsedTimer transferStart_;
     std::optional<LineOnWire> inFlight_;
-    std::optional<LineOnWire> previousInFlight_;
+    std::optional<LineOnWire> answering_;  // in flight when the reply being interpreted came
     std::optional<LineOnWire> lastAnswered_;
-    QString lastCommand_;  // for the no-reply message outside a transfer
+    QString lastCommand_;      // for the no-reply message outside a transfer
+    QByteArray lastReply_;     // the reply being interpreted
+    QByteArray lastWordless_;  // the last reply that held no reply word, if it was the last one
+    int replyAddress_ = -1;    // the Modbus address the last reply came from
+    struct OpenFailure {
+        int number = 0;
+        QString description;
+    };
+    std::optional<OpenFailure> lastOpenFailure_;
 
     bool finished_ = false;
     ExitCode code_ = ExitCode::Internal;

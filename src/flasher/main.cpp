@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -9,8 +10,8 @@
 #include "flasher/console.h"
 #include "flasher/flash_job.h"
 #include "flasher/options.h"
+#include "flasher/port_choice.h"
 #include "flasher/port_list.h"
-#include "flasher/private_alias.h"
 
 using namespace vantrel::flasher;
 
@@ -40,10 +41,18 @@ void routeMessage(QtMsgType type, const QMessageLogContext& context, const QStri
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // No window is ever shown; without this Qt would look for a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No window is ever shown; without a platform of its own Qt would look
+    // for a display. Given as an argument, so the environment is left alone.
+    std::vector<char*> arguments(argv, argv + argc);
+    char platformOption[] = "-platform";
+    char offscreen[] = "offscreen";
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        arguments.insert(arguments.begin() + 1, {platformOption, offscreen});
+    }
+    int qtArgc = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
     qInstallMessageHandler(routeMessage);
-    QApplication app(argc, argv);
+    QApplication app(qtArgc, arguments.data());
     QApplication::setApplicationName(QStringLiteral("vantrel-flash"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
 
@@ -75,22 +84,13 @@ int main(int argc, char* argv[]) {
     g_console = &console;
     if (options.trace) QLoggingCategory::setFilterRules(QStringLiteral("vantrel.link.debug=true"));
 
-    std::unique_ptr<PrivatePortAlias> alias;
-    QString portBox = options.port;
-    if (options.portIsDevice) {
-        alias = std::make_unique<PrivatePortAlias>(options.port);
-        if (!alias->ok()) {
-            console.error(QStringLiteral("vantrel-flash: cannot reach %1: %2").arg(options.port, alias->error()));
-            return toInt(ExitCode::Internal);
-        }
-        portBox = alias->portBoxText();
-    }
-
     FlashJob::Setup setup;
     setup.options = options;
-    setup.portBoxText = portBox;
     setup.portLabel = options.port;
-    setup.port = std::make_unique<vantrel::QtSerialComponent>();
+    PortChoice choice = portChoiceFor(options);
+    setup.portBoxText = choice.portBoxText;
+    setup.resolver = std::move(choice.resolver);
+    setup.port = std::make_unique<vantrel::QtSerialComponent>(setup.resolver);
     int code = toInt(ExitCode::Internal);
     {
         FlashJob job(std::move(setup), console);

@@ -35,6 +35,7 @@ qint16 frmSerial::WriteCOM32(QByteArray& COMString) {
             TMRComm->stop();
             TMRComm->start();
         }
+        const QByteArray command = COMString;
         if (Check1->isChecked()) {
             // RTU frame: address, payload, then the CRC of both, low byte first.
             COMString.prepend(deviceAddressChar());
@@ -42,6 +43,7 @@ qint16 frmSerial::WriteCOM32(QByteArray& COMString) {
         }
         MSComm1->setOutput(COMString);
         written = checkedInt16(COMString.size());
+        emit commandWritten(command, COMString);
     } catch (const Failure&) {
         // Nothing is reported: the caller sees 0 and the probe or the board's
         // next reply decides what happens next.

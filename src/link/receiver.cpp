@@ -53,6 +53,15 @@ void frmSerial::TMRComm_Timer() {
         // line was not quiet since the last tick, even if none wait now.
         const bool heardSinceLastTick = RxHeard;
         RxHeard = false;
+        if (!MSComm1->portOpen()) {
+            // The device went away under a running receiver (the component
+            // closes the port when the line hangs up).
+            if (!PortLostSaid) {
+                PortLostSaid = true;
+                emit portLost();
+            }
+            return;
+        }
         if (receiveStep()) return;
         if (!heardSinceLastTick) lineWasQuiet();
     } catch (const Failure&) {
@@ -125,7 +134,7 @@ void frmSerial::modbusCharactersArrived() {
 }
 
 void frmSerial::handOnReply() {
-    emit replyAccepted(RxLine);
+    emit replyAccepted(RxLine, Check1->isChecked() ? static_cast<quint8>(RxFrame[0]) : -1);
     Com_Parser();
 }
 

@@ -54,6 +54,7 @@ void frmSerial::startTransfer(bool verify) {
         }
         Command5_Click();
     } catch (const Failure& f) {
+        emit startFailed(f.number(), f.description());
         messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
     }
 }

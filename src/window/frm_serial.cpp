@@ -223,18 +223,17 @@ void frmSerial::buildControls() {
     txt[0]->setFocus();
 }
 
+void frmSerial::invokeGuarded(void (frmSerial::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (const Failure& f) {
+        emit handlerFailed(f.number(), f.description());
+        messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
+    }
+}
+
 void frmSerial::connectHandlers() {
-    // A failure that a handler does not guard itself is reported, never let
-    // loose in the event loop.
-    auto guarded = [this](void (frmSerial::*handler)()) {
-        return [this, handler] {
-            try {
-                (this->*handler)();
-            } catch (const Failure& f) {
-                messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
-            }
-        };
-    };
+    auto guarded = [this](void (frmSerial::*handler)()) { return [this, handler] { invokeGuarded(handler); }; };
     connect(BTNOpenCom, &QPushButton::clicked, this, guarded(&frmSerial::BTNOpenCom_Click));
     connect(BTNCloseCom, &QPushButton::clicked, this, guarded(&frmSerial::BTNCloseCom_Click));
     connect(Command1, &QPushButton::clicked, this, guarded(&frmSerial::Command1_Click));

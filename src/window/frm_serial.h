@@ -93,6 +93,8 @@ class frmSerial : public QWidget {
     qint16 RxQuietTicks = 0;
     // Characters were read between two ticks, so the line was not quiet.
     bool RxHeard = false;
+    // The receiver already said the port was lost since it last opened.
+    bool PortLostSaid = false;
 
     // --- Window ---------------------------------------------------------
     void SwitchTags();
@@ -126,9 +128,43 @@ class frmSerial : public QWidget {
     MsgBox& messageBox() const { return *platform_.msgBox; }
     Sleeper& sleeper() const { return *platform_.sleeper; }
 
+    // Runs a handler as the window's buttons do: a failure it does not guard
+    // itself is announced (handlerFailed) and shown in an "Error#" box, never
+    // let loose in the event loop.
+    void invokeGuarded(void (frmSerial::*handler)());
+
+    // What the reply interpreter made of a reply: the word that decided, and
+    // for "DOWNLOAD" whether it began the verify pass or ended the transfer.
+    enum class ReplyOutcome { Version, Error, Verify, End, Format, Ok, NoWord };
+    Q_ENUM(ReplyOutcome)
+
   signals:
-    // The receiver accepted a reply and hands it to the reply interpreter.
-    void replyAccepted(const QByteArray& reply);
+    // The window says what happens at the moment it happens, so that a tool
+    // driving it never has to read its controls. Every signal is emitted
+    // from within the handler, synchronously.
+
+    // A command left through the frame writer: its text, and the frame as it
+    // went on the line (the same bytes in plain mode).
+    void commandWritten(const QByteArray& command, const QByteArray& frame);
+    // The line sender wrote line `line` of `lineCount` (`record` as loaded),
+    // in the verify form when `verify`.
+    void lineSent(bool verify, int line, int lineCount, const QByteArray& record);
+    // The receiver accepted a reply and hands it to the reply interpreter;
+    // `address` is the Modbus address it came from, -1 in plain mode.
+    void replyAccepted(const QByteArray& reply, int address);
+    // The reply interpreter acted on the reply just accepted (after its
+    // actions, the next line it sent included).
+    void replyInterpreted(vantrel::frmSerial::ReplyOutcome outcome);
+    // An attempt to open the port failed (Open, or the USB scan's quiet open).
+    void openFailed(int number, const QString& description);
+    // The probe gave up: no version reply, or the USB port never appeared.
+    void probeGaveUp();
+    // A download or verify start failed (the file, or its first line).
+    void startFailed(int number, const QString& description);
+    // The port closed under the receiver (the device went away).
+    void portLost();
+    // A handler run through invokeGuarded failed without guarding itself.
+    void handlerFailed(int number, const QString& description);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

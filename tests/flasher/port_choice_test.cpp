@@ -1,0 +1,98 @@
+#include "flasher/port_choice.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include "connection/link_trace.h"
+#include "connection/qt_serial_component.h"
+#include "window/failure.h"
+
+namespace vantrel::flasher {
+namespace {
+
+FlashOptions withPort(const QString& port, bool isDevice) {
+    FlashOptions o;
+    o.port = port;
+    o.portIsDevice = isDevice;
+    return o;
+}
+
+// A pseudo-terminal's far side, which the port component can open like a serial device.
+struct Pty {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString path;
+    Pty() {
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            path = QString::fromLocal8Bit(::ptsname(master));
+    }
+    ~Pty() {
+        if (master >= 0) ::close(master);
+    }
+};
+
+TEST(PortChoice, DevicePathIsPortOneOfTheRunsOwnAndKeepsItsName) {
+    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"), true));
+
+    EXPECT_EQ(choice.portBoxText, QStringLiteral("COM1"));
+    const PortLocation one = choice.resolver(1);
+    EXPECT_EQ(one.device, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
+    EXPECT_EQ(one.name, QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"));
+    // No other number leads anywhere: the user's aliases are never consulted.
+    for (int n : {0, 2, 3, 9}) EXPECT_TRUE(choice.resolver(n).device.isEmpty()) << n;
+}
+
+TEST(PortChoice, ARelativePathIsTakenFromTheCurrentFolder) {
+    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("dev/ttyX"), true));
+    EXPECT_EQ(choice.resolver(1).device, QDir::current().absoluteFilePath(QStringLiteral("dev/ttyX")));
+    EXPECT_EQ(choice.resolver(1).name, QStringLiteral("dev/ttyX"));
+}
+
+TEST(PortChoice, ComNIsThePortBoxTextWithTheWindowsOwnNaming) {
+    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("COM12"), false));
+    EXPECT_EQ(choice.portBoxText, QStringLiteral("COM12"));
+    EXPECT_EQ(choice.resolver(12).name, QStringLiteral("COM12"));
+    EXPECT_EQ(choice.resolver(12).device, deviceForPort(12));
+}
+
+TEST(PortChoice, TheDeviceOpensAndMessagesAndTheTraceNameItAsGiven) {
+    Pty pty;
+    if (pty.path.isEmpty()) GTEST_SKIP() << "no pseudo-terminal available";
+    const QProcessEnvironment before = QProcessEnvironment::systemEnvironment();
+    const PortChoice choice = portChoiceFor(withPort(pty.path, true));
+
+    QtSerialComponent port(choice.resolver);
+    port.setSettings(QStringLiteral("115200,n,8,1"));
+    port.setCommPort(1);
+    ASSERT_NO_THROW(port.setPortOpen(true));
+    EXPECT_TRUE(port.portOpen());
+    EXPECT_EQ(port.portName(), pty.path);
+    port.setPortOpen(false);
+
+    // A second device of the same process is its own port 1: nothing is shared.
+    QtSerialComponent other(portChoiceFor(withPort(QStringLiteral("/nonexistent/ttyUSB7"), true)).resolver);
+    other.setSettings(QStringLiteral("115200,n,8,1"));
+    other.setCommPort(1);
+    try {
+        other.setPortOpen(true);
+        ADD_FAILURE() << "a missing device opened";
+    } catch (const Failure& f) {
+        EXPECT_TRUE(f.description().startsWith(QStringLiteral("/nonexistent/ttyUSB7")))
+            << f.description().toStdString();
+        EXPECT_FALSE(f.description().contains(QStringLiteral("COM1"))) << f.description().toStdString();
+    }
+
+    EXPECT_EQ(QProcessEnvironment::systemEnvironment().toStringList(), before.toStringList())
+        << "the environment is left as it was";
+}
+
+}  // namespace
+}  // namespace vantrel::flasher
