@@ -273,7 +273,7 @@ replies too, the answers to BOOTi included):
   --dribble MS          send replies one byte at a time, MS apart
   --reply-delay MS      wait MS before each reply
   --noise PCT           chance in percent of a random byte before each byte sent
-  --noise-seed N        seed for --noise (1)
+  --noise-seed N        seed for --noise and --noise-before-reply (1)
   --appear-after SEC    the alias appears only after SEC seconds (needs --com)
   --appear-target       with --appear-after: alias at once, its target late
   --unplug-after N      after answering record command N, the port vanishes
