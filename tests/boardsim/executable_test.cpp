@@ -12,6 +12,7 @@
 #include "board_sim.h"
 #include "crc16.h"
 #include "framing.h"
+#include "log_line.h"
 #include "pty_client.h"
 
 namespace {
@@ -252,7 +253,41 @@ INSTANTIATE_TEST_SUITE_P(Switches, PacedReply,
                              // 17 bytes in and 10 out at 1200 baud: 27 x 8.33 ms.
                              PacedCase{"Baud1200", {"--baud", "1200"}, "BOOT:00000001FF\r\n", "DOWNLOAD\r\n", 220ms},
                              PacedCase{"ReplyDelay", {"--reply-delay", "300"}, "BOOTi\r\n", "VER=4.01\r\n", 300ms},
-                             PacedCase{"Dribble", {"--dribble", "40"}, "BOOTi\r\n", "VER=4.01\r\n", 360ms}),
+                             PacedCase{"Dribble", {"--dribble", "40"}, "BOOTi\r\n", "VER=4.01\r\n", 360ms},
+                             PacedCase{"SplitReply", {"--split-reply", "1:4:300"}, "BOOTi\r\n", "VER=4.01\r\n", 300ms}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The reply fault switches reach the board through the executable's options:
+// the probe's answer is reply 1 and gets its noise right in front, reply 2
+// leaves in two parts.
+TEST_F(LiveBoard, NoiseBeforeAndSplitRepliesThroughTheOptions) {
+    BoardSim sim({"--noise-before-reply", "1:4", "--split-reply", "2:1:200", "--noise-seed", "9"});
+    ASSERT_TRUE(sim.start()) << sim.error();
+    PtyClient client;
+    ASSERT_TRUE(client.open(sim.ptyPath()));
+
+    client.send("BOOTi\r\n");
+    const std::string first = client.readLine();
+    ASSERT_EQ(first.size(), 14U) << first;
+    EXPECT_EQ(first.substr(4), "VER=4.01\r\n");
+
+    const auto sent = Clock::now();
+    client.send("BOOT:00000001FF\r\n");
+    EXPECT_EQ(client.readUntil([](const std::string& s) { return !s.empty(); }, kReplyTimeout), "D");
+    EXPECT_EQ(client.readLine(), "OWNLOAD\r\n");
+    EXPECT_GE(Clock::now() - sent, 200ms);
+
+    ASSERT_TRUE(sim.waitForLog(
+        [&first](const BoardSim::Log& log) {
+            std::vector<std::string> events;
+            for (const auto& entry : log) {
+                if (entry.direction == "EV" && entry.text.starts_with("fault")) events.push_back(entry.text);
+            }
+            return events ==
+                   std::vector<std::string>{"fault noise-before-reply 1 " + boardsim::toHex(first.substr(0, 4)),
+                                            "fault split-reply 2 after byte 1 for 200 ms"};
+        },
+        kReplyTimeout));
+}
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include <map>
 #include <ostream>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +67,21 @@ TEST(Options, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.replugAfter, 1.5);
 }
 
+TEST(Options, ReplyFaultSwitchesReachTheirSettings) {
+    // As a test or a dry run writes them: one line, blanks between words.
+    const ParseResult parsed = parseOptionText(
+        "--modbus 5  --noise-before-reply 1 --noise-before-reply=4:7\t--split-reply 2:3:40 "
+        "--split-reply all:5:25 --split-reply 2:1:10 --double-reply 6 --double-reply 9");
+    ASSERT_EQ(parsed.error, "");
+    const Faults& f = parsed.options.sim.faults;
+    EXPECT_TRUE(parsed.options.sim.modbus);
+    EXPECT_EQ(f.noiseBeforeReplies, (std::map<long, int>{{1, 3}, {4, 7}}));
+    // The later of two splits for one reply counts.
+    EXPECT_EQ(f.splitReplies, (std::map<long, ReplySplit>{{2, {1, 10'000}}}));
+    EXPECT_EQ(f.splitEveryReply, (ReplySplit{5, 25'000}));
+    EXPECT_EQ(f.doubledReplies, (std::set<long>{6, 9}));
+}
+
 TEST(Options, PlainModeWithoutAnything) {
     const ParseResult parsed = parseOptions({});
     ASSERT_EQ(parsed.error, "");
@@ -98,24 +115,34 @@ TEST_P(BadOptions, AreRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, BadOptions,
-    ::testing::Values(BadCase{"Unknown", {"--turbo"}, "unknown option --turbo"},
-                      BadCase{"MissingValue", {"--com"}, "--com needs a value"},
-                      BadCase{"ComNotANumber", {"--com", "COM3"}, "bad value for --com"},
-                      BadCase{"ComZero", {"--com", "0"}, "bad value for --com"},
-                      BadCase{"AddressOutOfRange", {"--modbus", "3,248"}, "bad value for --modbus"},
-                      BadCase{"AddressTwice", {"--modbus", "3,3"}, "bad value for --modbus"},
-                      BadCase{"EmptyAddress", {"--modbus", "3,"}, "bad value for --modbus"},
-                      BadCase{"RecordZero", {"--no-reply-record", "0"}, "bad value for --no-reply-record"},
-                      BadCase{"NegativeDelay", {"--reply-delay", "-5"}, "bad value for --reply-delay"},
-                      BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
-                      BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
-                      BadCase{"ZeroBaud", {"--baud", "0"}, "bad value for --baud"},
-                      BadCase{"TrailingJunk", {"--baud", "9600x"}, "bad value for --baud"},
-                      BadCase{"BadCrcInPlainMode", {"--bad-crc-reply", "1"}, "--bad-crc-reply needs --modbus"},
-                      BadCase{"AppearWithoutAlias", {"--appear-after", "1"}, "--appear-after needs --com"},
-                      BadCase{"TargetWithoutAppear", {"--com", "1", "--appear-target"}, "--appear-target needs"},
-                      BadCase{"ReplugWithoutUnplug", {"--replug-after", "1"}, "--replug-after needs --unplug-after"},
-                      BadCase{"PortsDirWithoutCom", {"--ports-dir", "/tmp"}, "--ports-dir needs --com"}),
+    ::testing::Values(
+        BadCase{"Unknown", {"--turbo"}, "unknown option --turbo"},
+        BadCase{"MissingValue", {"--com"}, "--com needs a value"},
+        BadCase{"ComNotANumber", {"--com", "COM3"}, "bad value for --com"},
+        BadCase{"ComZero", {"--com", "0"}, "bad value for --com"},
+        BadCase{"AddressOutOfRange", {"--modbus", "3,248"}, "bad value for --modbus"},
+        BadCase{"AddressTwice", {"--modbus", "3,3"}, "bad value for --modbus"},
+        BadCase{"EmptyAddress", {"--modbus", "3,"}, "bad value for --modbus"},
+        BadCase{"RecordZero", {"--no-reply-record", "0"}, "bad value for --no-reply-record"},
+        BadCase{"NegativeDelay", {"--reply-delay", "-5"}, "bad value for --reply-delay"},
+        BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
+        BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
+        BadCase{"ZeroBaud", {"--baud", "0"}, "bad value for --baud"},
+        BadCase{"TrailingJunk", {"--baud", "9600x"}, "bad value for --baud"},
+        BadCase{"BadCrcInPlainMode", {"--bad-crc-reply", "1"}, "--bad-crc-reply needs --modbus"},
+        BadCase{"AppearWithoutAlias", {"--appear-after", "1"}, "--appear-after needs --com"},
+        BadCase{"TargetWithoutAppear", {"--com", "1", "--appear-target"}, "--appear-target needs"},
+        BadCase{"ReplugWithoutUnplug", {"--replug-after", "1"}, "--replug-after needs --unplug-after"},
+        BadCase{"PortsDirWithoutCom", {"--ports-dir", "/tmp"}, "--ports-dir needs --com"},
+        BadCase{"NoiseBeforeReplyZero", {"--noise-before-reply", "0"}, "bad value for --noise-before-reply"},
+        BadCase{"NoiseBeforeNoBytes", {"--noise-before-reply", "2:0"}, "bad value for --noise-before-reply"},
+        BadCase{"NoiseBeforeTooMany", {"--noise-before-reply", "2:4097"}, "bad value for --noise-before-reply"},
+        BadCase{"NoiseBeforeThreeParts", {"--noise-before-reply", "2:3:4"}, "bad value for --noise-before-reply"},
+        BadCase{"SplitTwoParts", {"--split-reply", "2:3"}, "bad value for --split-reply"},
+        BadCase{"SplitAfterNothing", {"--split-reply", "2:0:10"}, "bad value for --split-reply"},
+        BadCase{"SplitNoPause", {"--split-reply", "2:3:0"}, "bad value for --split-reply"},
+        BadCase{"SplitWhichReply", {"--split-reply", "every:3:10"}, "bad value for --split-reply"},
+        BadCase{"DoubleReplyZero", {"--double-reply", "0"}, "bad value for --double-reply"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Options, DefaultPortsFolderFollowsXdgConfigHome) {

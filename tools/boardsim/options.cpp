@@ -10,6 +10,8 @@ namespace boardsim {
 namespace {
 
 constexpr Micros kMicrosPerMilli = 1000;
+constexpr long kNoiseBeforeReplyBytes = 3;
+constexpr long kMaxNoiseBeforeReply = 4096;
 
 template <typename T>
 std::optional<T> parseNumber(const std::string& text) {
@@ -43,6 +45,24 @@ std::optional<std::vector<int>> parseAddresses(const std::string& text) {
         start = comma + 1;
     }
     return addresses;
+}
+
+// "A:B:C" -> {"A", "B", "C"}
+std::vector<std::string> splitAtColons(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos) return parts;
+        start = colon + 1;
+    }
+}
+
+std::optional<long> parseCount(const std::string& text) {
+    const auto n = parseNumber<long>(text);
+    if (!n || *n < 1) return std::nullopt;
+    return n;
 }
 
 }  // namespace
@@ -120,6 +140,36 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         {"--no-reply-record", count(f.silentRecords)},
         {"--error-at-verify", count(f.errorVerifies)},
         {"--bad-crc-reply", count(f.damagedReplies)},
+        {"--noise-before-reply",
+         [&](const std::string& v) {
+             // N[:COUNT]
+             const auto parts = splitAtColons(v);
+             if (parts.size() > 2) return false;
+             const auto reply = parseCount(parts[0]);
+             const auto bytes = parts.size() == 2 ? parseCount(parts[1]) : std::optional<long>(kNoiseBeforeReplyBytes);
+             if (!reply || !bytes || *bytes > kMaxNoiseBeforeReply) return false;
+             f.noiseBeforeReplies[*reply] = static_cast<int>(*bytes);
+             return true;
+         }},
+        {"--split-reply",
+         [&](const std::string& v) {
+             // N:K:MS, N a reply number or "all"
+             const auto parts = splitAtColons(v);
+             if (parts.size() != 3) return false;
+             const auto after = parseCount(parts[1]);
+             const auto pause = parseCount(parts[2]);
+             if (!after || !pause) return false;
+             const ReplySplit split{static_cast<std::size_t>(*after), *pause * kMicrosPerMilli};
+             if (parts[0] == "all") {
+                 f.splitEveryReply = split;
+                 return true;
+             }
+             const auto reply = parseCount(parts[0]);
+             if (!reply) return false;
+             f.splitReplies[*reply] = split;
+             return true;
+         }},
+        {"--double-reply", count(f.doubledReplies)},
         {"--dribble", [&](const std::string& v) { return millis(f.dribbleGap)(v) && f.dribbleGap > 0; }},
         {"--reply-delay", millis(f.replyDelay)},
         {"--noise",
@@ -180,6 +230,21 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     return result;
 }
 
+ParseResult parseOptionText(std::string_view text) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == '\t' || text[i] == '\n') {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\n') ++i;
+        words.emplace_back(text.substr(start, i - start));
+    }
+    return parseOptions(words);
+}
+
 std::string usage() {
     return R"(usage: boardsim [options]
 Plays PIC boards with a resident serial bootloader on a pseudo-terminal.
@@ -195,14 +260,20 @@ Identity:
   --app-version TEXT    reply to VER after BOOTg is VER=TEXT (APP 1.0)
 Log:
   --log FILE            log every command, reply and event, one line each
-Faults (record commands BOOT: and BOOT# are counted from 1 over the run):
+Faults (record commands BOOT: and BOOT# are counted from 1 over the run,
+replies too, the answers to BOOTi included):
   --no-reply-record N   record command N gets no reply (repeatable)
   --error-at-verify N   verify command N (BOOT# only) is answered ERROR (repeatable)
   --bad-crc-reply N     reply N goes out with a broken CRC (Modbus; repeatable)
+  --noise-before-reply N[:COUNT]
+                        COUNT random bytes (3) right before reply N (repeatable)
+  --split-reply N:K:MS  reply N (or all) leaves as K bytes, MS pause, the rest
+                        (repeatable)
+  --double-reply N      reply N goes out twice, back to back (repeatable)
   --dribble MS          send replies one byte at a time, MS apart
   --reply-delay MS      wait MS before each reply
   --noise PCT           chance in percent of a random byte before each byte sent
-  --noise-seed N        seed for --noise (1)
+  --noise-seed N        seed for --noise and --noise-before-reply (1)
   --appear-after SEC    the alias appears only after SEC seconds (needs --com)
   --appear-target       with --appear-after: alias at once, its target late
   --unplug-after N      after answering record command N, the port vanishes

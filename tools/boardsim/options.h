@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "simulator.h"
@@ -26,6 +27,9 @@ struct ParseResult {
 
 // `args` without the program name. Accepts "--name value" and "--name=value".
 ParseResult parseOptions(const std::vector<std::string>& args);
+// The same from one line, split into words at blanks (no quoting), as a test
+// or a dry run writes it: "--modbus 3,7,9 --error-at-verify 4".
+ParseResult parseOptionText(std::string_view text);
 std::string usage();
 
 // $XDG_CONFIG_HOME/vantrel/ports, with XDG_CONFIG_HOME defaulting to ~/.config.

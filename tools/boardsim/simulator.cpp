@@ -6,6 +6,7 @@ namespace boardsim {
 namespace {
 
 constexpr Micros kMicrosPerSecond = 1'000'000;
+constexpr Micros kMicrosPerMilli = 1000;
 constexpr long kBitsPerByte = 10;  // start, 8 data, stop
 
 }  // namespace
@@ -74,10 +75,10 @@ void Simulator::handlePiece(Micros at, const Piece& piece) {
     if (unplugRequested_) return;
     switch (piece.kind) {
         case Piece::Kind::Overflow:
-            emit(LogEntry{at, "IG", std::nullopt, piece.bytes, "overflow"});
+            writeLog(LogEntry{at, "IG", std::nullopt, piece.bytes, "overflow"});
             return;
         case Piece::Kind::Garbage:
-            emit(LogEntry{at, "IG", static_cast<unsigned char>(piece.bytes[0]), piece.bytes, "bad-frame"});
+            writeLog(LogEntry{at, "IG", static_cast<unsigned char>(piece.bytes[0]), piece.bytes, "bad-frame"});
             return;
         case Piece::Kind::Command:
             break;
@@ -93,7 +94,7 @@ void Simulator::handlePiece(Micros at, const Piece& piece) {
         if (board.address() == address) addressed.push_back(&board);
     }
     if (addressed.empty()) {
-        emit(LogEntry{at, "IG", address, piece.bytes, "other-address"});
+        writeLog(LogEntry{at, "IG", address, piece.bytes, "other-address"});
         return;
     }
     for (Board* board : addressed) command(at, *board, framePayload(piece.bytes));
@@ -102,7 +103,7 @@ void Simulator::handlePiece(Micros at, const Piece& piece) {
 void Simulator::command(Micros at, Board& board, std::string_view received) {
     if (unplugRequested_) return;
     const int address = board.address();
-    emit(LogEntry{at, "RX", logAddress(address), std::string(received), {}});
+    writeLog(LogEntry{at, "RX", logAddress(address), std::string(received), {}});
 
     const Outcome outcome = board.handle(stripLineEnd(received));
     std::optional<std::string> reply = outcome.reply;
@@ -133,39 +134,71 @@ void Simulator::command(Micros at, Board& board, std::string_view received) {
 
 void Simulator::queueReply(Micros at, int address, const std::string& text) {
     const long number = ++replies_;
+    const Faults& faults = config_.faults;
+    const std::optional<int> logged = logAddress(address);
     std::string wire = text;
     if (config_.modbus) {
         wire = buildFrame(static_cast<std::uint8_t>(address), "B" + text);
-        if (config_.faults.damagedReplies.contains(number)) {
+        if (faults.damagedReplies.contains(number)) {
             wire[wire.size() - 2] = static_cast<char>(~wire[wire.size() - 2]);
             wire[wire.size() - 1] = static_cast<char>(~wire[wire.size() - 1]);
             note(at, "fault bad-crc-reply " + std::to_string(number), address);
         }
     }
-    if (config_.faults.noisePercent > 0) {
-        const auto threshold = static_cast<std::uint32_t>(config_.faults.noisePercent * 100.0);
-        std::string noisy;
-        std::string added;
-        for (char byte : wire) {
-            if (noise_() % 10000U < threshold) {
-                const auto junk = static_cast<char>(noise_() & 0xFFU);
-                noisy.push_back(junk);
-                added.push_back(junk);
-            }
-            noisy.push_back(byte);
-        }
-        if (!added.empty()) {
-            note(at, "fault noise " + toHex(added) + " in reply " + std::to_string(number), logAddress(address));
-            wire = std::move(noisy);
-        }
+    if (faults.doubledReplies.contains(number)) {
+        wire += wire;
+        note(at, "fault double-reply " + std::to_string(number), logged);
     }
 
+    // Each byte with the extra wait in front of it; noise bytes travel with
+    // the reply byte they precede, so a split stays between reply bytes.
+    struct WireByte {
+        char byte;
+        Micros pause = 0;
+    };
+    std::vector<WireByte> bytes;
+    bytes.reserve(wire.size());
+    for (char byte : wire) bytes.push_back({byte});
+
+    const auto split = faults.splitReplies.find(number);
+    const std::optional<ReplySplit> cut = split != faults.splitReplies.end() ? split->second : faults.splitEveryReply;
+    if (cut && cut->after > 0 && cut->after < bytes.size()) {
+        bytes[cut->after].pause = cut->pause;
+        note(at,
+             "fault split-reply " + std::to_string(number) + " after byte " + std::to_string(cut->after) + " for " +
+                 std::to_string(cut->pause / kMicrosPerMilli) + " ms",
+             logged);
+    }
+
+    std::vector<WireByte> sent;
+    sent.reserve(bytes.size());
+    if (const auto before = faults.noiseBeforeReplies.find(number); before != faults.noiseBeforeReplies.end()) {
+        std::string junk;
+        for (int i = 0; i < before->second; ++i) junk.push_back(static_cast<char>(noise_() & 0xFFU));
+        for (char byte : junk) sent.push_back({byte});
+        note(at, "fault noise-before-reply " + std::to_string(number) + " " + toHex(junk), logged);
+    }
+    const auto threshold = static_cast<std::uint32_t>(faults.noisePercent * 100.0);
+    std::string added;
+    for (const WireByte& out : bytes) {
+        if (faults.noisePercent > 0 && noise_() % 10000U < threshold) {
+            const auto junk = static_cast<char>(noise_() & 0xFFU);
+            sent.push_back({junk, out.pause});
+            added.push_back(junk);
+            sent.push_back({out.byte});
+        } else {
+            sent.push_back(out);
+        }
+    }
+    if (!added.empty()) note(at, "fault noise " + toHex(added) + " in reply " + std::to_string(number), logged);
+
     const Micros wireTime = byteTime();
-    const Micros step = std::max(config_.faults.dribbleGap, wireTime);
-    const Micros start = std::max(at + config_.faults.replyDelay, lineFreeOut_);
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        OutByte out{start + wireTime + static_cast<Micros>(i) * step, wire[i], std::nullopt};
-        if (i == 0) out.log = LogEntry{0, "TX", logAddress(address), text, {}};
+    const Micros step = std::max(faults.dribbleGap, wireTime);
+    Micros when = std::max(at + faults.replyDelay, lineFreeOut_) + wireTime;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        if (i > 0) when += std::max(step, sent[i].pause);
+        OutByte out{when, sent[i].byte, std::nullopt};
+        if (i == 0) out.log = LogEntry{0, "TX", logged, text, {}};
         output_.push_back(std::move(out));
     }
     // The next reply keeps the same pace: its first byte one step after our last.
@@ -178,7 +211,7 @@ std::string Simulator::takeDue(Micros now) {
         OutByte& out = output_.front();
         if (out.log) {
             out.log->at = now;
-            emit(std::move(*out.log));
+            writeLog(std::move(*out.log));
         }
         due.push_back(out.byte);
         output_.pop_front();
@@ -206,10 +239,10 @@ void Simulator::reconnect(Micros now) {
 }
 
 void Simulator::note(Micros now, std::string message, std::optional<int> address) {
-    emit(LogEntry{now, "EV", address, {}, std::move(message)});
+    writeLog(LogEntry{now, "EV", address, {}, std::move(message)});
 }
 
-void Simulator::emit(LogEntry entry) {
+void Simulator::writeLog(LogEntry entry) {
     if (log_) log_(entry);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -16,18 +17,32 @@
 
 namespace boardsim {
 
+// A reply that leaves in two parts: its first `after` bytes on the wire
+// (Modbus framing included), then the rest `pause` later.
+struct ReplySplit {
+    std::size_t after = 0;
+    Micros pause = 0;
+
+    bool operator==(const ReplySplit&) const = default;
+};
+
 // Misbehaviour switched on for a test. Record commands (BOOT: and BOOT#, well
 // formed or not) are counted from 1 over the whole run and over all boards,
 // counting only commands a board took (right address, good CRC). Verify
 // commands (BOOT#) are counted the same way on their own; replies are counted
-// from 1 in the order they are sent.
+// from 1 in the order they are sent, the answers to "BOOTi" included (a reply
+// that is lost is not sent and so not counted).
 struct Faults {
-    std::set<long> silentRecords;   // record commands whose reply is lost
-    std::set<long> errorVerifies;   // verify commands answered "ERROR" whatever they hold
-    std::set<long> damagedReplies;  // replies sent with a broken CRC (Modbus)
-    Micros dribbleGap = 0;          // send replies one byte at a time, this far apart
-    Micros replyDelay = 0;          // wait this long before answering
-    double noisePercent = 0;        // chance of a random byte before each byte sent
+    std::set<long> silentRecords;               // record commands whose reply is lost
+    std::set<long> errorVerifies;               // verify commands answered "ERROR" whatever they hold
+    std::set<long> damagedReplies;              // replies sent with a broken CRC (Modbus)
+    std::map<long, int> noiseBeforeReplies;     // reply -> random bytes sent right in front of it
+    std::map<long, ReplySplit> splitReplies;    // reply -> where it is cut and how long it pauses
+    std::optional<ReplySplit> splitEveryReply;  // for replies without their own entry
+    std::set<long> doubledReplies;              // replies that go out twice, back to back
+    Micros dribbleGap = 0;                      // send replies one byte at a time, this far apart
+    Micros replyDelay = 0;                      // wait this long before answering
+    double noisePercent = 0;                    // chance of a random byte before each byte sent
     std::uint32_t noiseSeed = 1;
     long unplugAfterRecord = 0;  // port vanishes once this record is answered; 0: never
 };
@@ -85,7 +100,7 @@ class Simulator {
     void handlePiece(Micros at, const Piece& piece);
     void command(Micros at, Board& board, std::string_view received);
     void queueReply(Micros at, int address, const std::string& text);
-    void emit(LogEntry entry);
+    void writeLog(LogEntry entry);
     std::optional<int> logAddress(int address) const;
     Micros byteTime() const;
     Micros frameGap() const;

@@ -1,0 +1,171 @@
+#include "simulated_port.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "window/failure.h"
+
+namespace boardsim {
+namespace {
+
+constexpr Micros kMicrosPerSecond = 1'000'000;
+// As the executable: once the unplug record is answered, the port goes when
+// its reply has been read, or after this long at most.
+constexpr Micros kUnplugDrainLimit = 2 * kMicrosPerSecond;
+// The component hands out a 16-bit count, as the real adapter does.
+constexpr qsizetype kMaxBatch = 32767;
+
+Micros seconds(double value) {
+    return static_cast<Micros>(value * kMicrosPerSecond);
+}
+
+Options optionsWith(SimConfig config) {
+    Options options;
+    options.sim = std::move(config);
+    return options;
+}
+
+}  // namespace
+
+Clock steadyClock() {
+    return [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+}
+
+SimulatedPort::SimulatedPort(Options options, Clock clock)
+    : options_(std::move(options)),
+      clock_(std::move(clock)),
+      origin_(clock_()),
+      sim_(options_.sim, [this](const LogEntry& entry) { log_.push_back(entry); }) {
+    if (options_.appearAfter) appearAt_ = seconds(*options_.appearAfter);
+    sim_.note(0, ("ready in-process " + portName()).trimmed().toStdString());
+}
+
+SimulatedPort::SimulatedPort(SimConfig config, Clock clock)
+    : SimulatedPort(optionsWith(std::move(config)), std::move(clock)) {}
+
+Micros SimulatedPort::now() const {
+    return clock_() - origin_;
+}
+
+QString SimulatedPort::portName() const {
+    return options_.com ? QStringLiteral("COM%1").arg(*options_.com) : QString();
+}
+
+void SimulatedPort::setSettings(const QString& settings) {
+    settings_ = settings;
+}
+
+void SimulatedPort::setCommPort(qint16 number) {
+    commPort_ = number;
+}
+
+bool SimulatedPort::present(Micros t) const {
+    if (gone_ || (appearAt_ && t < *appearAt_)) return false;
+    return !options_.com || *options_.com == commPort_;
+}
+
+void SimulatedPort::setPortOpen(bool open) {
+    const Micros t = now();
+    catchUp(t);
+    if (!open) {
+        open_ = false;
+        return;
+    }
+    if (open_)
+        throw vantrel::Failure(vantrel::failure::kPortAlreadyOpen,
+                               QStringLiteral("COM%1: port already open").arg(commPort_));
+    ++openAttempts_;
+    if (!present(t))
+        throw vantrel::Failure(vantrel::failure::kPortInvalid, QStringLiteral("COM%1: no such device").arg(commPort_));
+    open_ = true;
+    // Opening a port discards what was waiting in it.
+    buffer_.clear();
+}
+
+bool SimulatedPort::portOpen() const {
+    return open_;
+}
+
+void SimulatedPort::requireOpen() const {
+    if (!open_) throw vantrel::Failure(vantrel::failure::kPortNotOpen, QStringLiteral("The port is not open"));
+}
+
+void SimulatedPort::setOutput(const QByteArray& data) {
+    const Micros t = now();
+    catchUp(t);
+    requireOpen();
+    sim_.receive(t, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    unplugWhenDrained(t);
+}
+
+qint16 SimulatedPort::inBufferCount() {
+    catchUp(now());
+    requireOpen();
+    return static_cast<qint16>(std::min(buffer_.size(), kMaxBatch));
+}
+
+QByteArray SimulatedPort::input() {
+    const Micros t = now();
+    catchUp(t);
+    requireOpen();
+    QByteArray batch = buffer_.left(kMaxBatch);
+    buffer_.remove(0, batch.size());
+    // The unplug reply has been read: the device goes now.
+    unplugWhenDrained(t);
+    return batch;
+}
+
+void SimulatedPort::catchUp(Micros t) {
+    if (appearAt_ && t >= *appearAt_) {
+        sim_.note(*appearAt_, ("appeared " + portName()).trimmed().toStdString());
+        appearAt_.reset();
+    }
+    if (replugAt_ && t >= *replugAt_) {
+        sim_.reconnect(*replugAt_);
+        sim_.note(*replugAt_, ("replugged in-process " + portName()).trimmed().toStdString());
+        replugAt_.reset();
+        gone_ = false;
+    }
+    if (gone_) return;
+    // Step through every moment the boards had something to do, so each
+    // reply is logged at the time it left, not at the time it was read.
+    while (const auto next = sim_.nextDeadline()) {
+        if (*next > t) break;
+        sim_.advance(*next);
+        const std::string due = sim_.takeDue(*next);
+        buffer_.append(due.data(), static_cast<qsizetype>(due.size()));
+        if (sim_.nextDeadline() == next) break;  // nothing left to do at that moment
+    }
+    sim_.advance(t);
+    const std::string due = sim_.takeDue(t);
+    buffer_.append(due.data(), static_cast<qsizetype>(due.size()));
+    unplugWhenDrained(t);
+}
+
+void SimulatedPort::unplugWhenDrained(Micros t) {
+    if (gone_ || !sim_.unplugRequested() || sim_.outputPending()) return;
+    if (!drainingSince_) drainingSince_ = t;
+    // Bytes left in a closed port are never read; an open one is given time.
+    const bool read = buffer_.isEmpty() || !open_;
+    if (!read && t - *drainingSince_ < kUnplugDrainLimit) return;
+    open_ = false;
+    gone_ = true;
+    buffer_.clear();
+    drainingSince_.reset();
+    sim_.note(t, "unplugged");
+    if (options_.replugAfter) replugAt_ = t + seconds(*options_.replugAfter);
+}
+
+std::vector<std::string> SimulatedPort::commands() const {
+    std::vector<std::string> out;
+    for (const LogEntry& entry : log_) {
+        if (entry.direction == "RX") out.push_back(entry.bytes);
+    }
+    return out;
+}
+
+}  // namespace boardsim
