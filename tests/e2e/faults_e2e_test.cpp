@@ -281,6 +281,33 @@ TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
     EXPECT_EQ(records(board.log()), 2 * 12);
 }
 
+TEST_F(Faults, SplitRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
+    // Every reply leaves as its first three bytes, then the rest 12 ms later:
+    // "DOW" and "NLOAD" CR LF often land on two ticks.
+    test::BoardSim& board = startBoard({"--split-reply", "all:3:12"});
+    RealWindow& f = openPlain();
+    downloadToEnd(f, "blink.hex");
+    EXPECT_EQ(records(board.log()), 2 * 12);
+}
+
+TEST_F(Faults, NoiseBeforeAReplyAndADamagedFirstProbeReplyInModbusMode_TheTransferEnds) {
+    // Reply 1 answers the first version query with a broken CRC; reply 6
+    // (the fifth record's) comes behind five noise bytes.
+    test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "1", "--noise-before-reply", "6:5"});
+    RealWindow& f = window();
+    f->Check1->setChecked(true);
+    f->Text1->setText(QStringLiteral("1"));
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s))
+        << "the probe must be answered by a later ask; status " << f->Label2->text().toStdString();
+    downloadToEnd(f, "blink.hex");
+    const auto log = board.log();
+    EXPECT_EQ(records(log), 2 * 12);
+    bool noised = false;
+    for (const auto& e : log) noised = noised || e.text.find("noise-before-reply 6") != std::string::npos;
+    EXPECT_TRUE(noised) << "the board put the noise on the line";
+}
+
 TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheNextGoodReplyIsTaken) {
     // Reply 1 answers the probe, reply 3 the second record.
     test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});

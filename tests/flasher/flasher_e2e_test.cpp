@@ -180,6 +180,17 @@ INSTANTIATE_TEST_SUITE_P(Flasher, FlasherOnASlowLine, ::testing::Values("9600", 
                              return std::string("Plain") + info.param;
                          });
 
+TEST_F(FlasherEndToEnd, NoisyModbusLineStillEndsWithSuccess) {
+    // The first probe reply arrives damaged, another reply behind noise, and
+    // every reply split in two: each is still taken when it is whole.
+    startBoard({"--modbus", "1", "--bad-crc-reply", "1", "--noise-before-reply", "6:5", "--split-reply", "all:4:30"},
+               3);
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"),
+                           QStringLiteral("1"), example("blink.hex")});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
+}
+
 struct FailureCase {
     const char* name;
     std::optional<std::vector<std::string>> board;  // nullopt: no board at all
