@@ -38,6 +38,15 @@ PortResolver singleDeviceResolver(int number, const QString& device, const QStri
     return [number, device, name](int n) { return n == number ? PortLocation{device, name} : PortLocation{}; };
 }
 
+QString describeLocation(const PortLocation& location) {
+    if (location.device.isEmpty()) return location.name + QStringLiteral(" (no such port)");
+    QString text = location.name;
+    if (location.device != location.name) text += QStringLiteral(" -> ") + location.device;
+    const QFileInfo info(location.device);
+    if (info.isSymLink()) text += QStringLiteral(" -> ") + info.symLinkTarget();
+    return text;
+}
+
 QString describePort(int n) {
     const QString device = deviceForPort(n);
     if (device.isEmpty()) return QStringLiteral("COM%1 (no such port)").arg(n);

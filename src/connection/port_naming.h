@@ -33,6 +33,10 @@ QString deviceForPort(int n, const QString& aliasDir = portAliasDir(), const QSt
 // How port n is reached, for messages: "COM3 -> /dev/ttyUSB2".
 QString describePort(int n);
 
+// The same for a resolved port: "COM3 -> /dev/ttyUSB2", with the target of
+// an alias after it; just the name when the name is the device.
+QString describeLocation(const PortLocation& location);
+
 // The window's rule: port n is "COMn", reached as deviceForPort() finds it in
 // the user's alias folder and /dev at the moment of each open.
 PortResolver systemPortResolver();

@@ -75,6 +75,13 @@ QtSerialComponent::QtSerialComponent(PortResolver resolver) : resolver_(std::mov
         if (!port_.isOpen()) return;
         if (error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && hungUp(port_))) closeAndUnlock();
     });
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+        if (onReceive_) onReceive_();
+    });
+}
+
+void QtSerialComponent::setReceiveEvent(std::function<void()> onReceive) {
+    onReceive_ = std::move(onReceive);
 }
 
 QtSerialComponent::~QtSerialComponent() {

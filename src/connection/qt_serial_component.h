@@ -23,6 +23,7 @@ class QtSerialComponent final : public SerialComponent {
     void setOutput(const QByteArray& data) override;
     qint16 inBufferCount() override;
     QByteArray input() override;
+    void setReceiveEvent(std::function<void()> onReceive) override;
 
     // The device the last open attempt used, and the port's name.
     QString deviceName() const { return port_.portName(); }
@@ -33,6 +34,7 @@ class QtSerialComponent final : public SerialComponent {
     void closeAndUnlock();
 
     QSerialPort port_;
+    std::function<void()> onReceive_;
     PortResolver resolver_;
     QString name_;
     qint16 commPort_ = 1;

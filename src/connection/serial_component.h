@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,6 +29,11 @@ class SerialComponent {
     virtual qint16 inBufferCount() = 0;
     // The waiting bytes in order of arrival; they leave the buffer.
     virtual QByteArray input() = 0;
+
+    // The component's receive event: `onReceive` runs from the event loop
+    // whenever received bytes are waiting. The window itself polls and never
+    // asks for it; a component without such an event ignores the request.
+    virtual void setReceiveEvent(std::function<void()> onReceive) { (void)onReceive; }
 };
 
 }  // namespace vantrel

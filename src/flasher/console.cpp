@@ -13,6 +13,51 @@ constexpr qint64 kRedrawMs = 100;
 
 }  // namespace
 
+int Lanes::add(const QString& text) {
+    erase();
+    lanes_.append(text);
+    draw();
+    return static_cast<int>(lanes_.size()) - 1;
+}
+
+void Lanes::set(int lane, const QString& text) {
+    if (lane < 0 || lane >= lanes_.size()) return;
+    lanes_[lane] = text;
+    erase();
+    draw();
+}
+
+void Lanes::print(const QString& text) {
+    erase();
+    err_(text + u'\n');
+    draw();
+}
+
+void Lanes::finish() {
+    if (drawn_ > 0) err_(QStringLiteral("\n"));
+    drawn_ = 0;
+    lanes_.clear();
+}
+
+void Lanes::erase() {
+    if (drawn_ == 0) return;
+    // Back to the first lane, then clear to the end of the screen.
+    QString up = QStringLiteral("\r");
+    if (drawn_ > 1) up += QStringLiteral("\x1b[%1A").arg(drawn_ - 1);
+    err_(up + QStringLiteral("\x1b[J"));
+    drawn_ = 0;
+}
+
+void Lanes::draw() {
+    QString block;
+    for (qsizetype i = 0; i < lanes_.size(); ++i) {
+        block += lanes_[i] + QStringLiteral("\x1b[K");
+        if (i + 1 < lanes_.size()) block += u'\n';
+    }
+    if (!block.isEmpty()) err_(block);
+    drawn_ = static_cast<int>(lanes_.size());
+}
+
 QString passName(Pass pass) {
     return pass == Pass::Download ? QStringLiteral("download") : QStringLiteral("verify");
 }
@@ -37,7 +82,34 @@ Console::Clock Console::monotonicClock() {
 Console::Console(Style style, bool quiet, Sink err, Sink out, Clock clock)
     : style_(style), quiet_(quiet), err_(std::move(err)), out_(std::move(out)), clock_(std::move(clock)) {}
 
+Console::Console(Style style, bool quiet, QString label, Lanes* lanes, Sink err, Sink out, Clock clock)
+    : style_(style),
+      quiet_(quiet),
+      label_(std::move(label)),
+      lanes_(style == Style::Terminal ? lanes : nullptr),
+      err_(std::move(err)),
+      out_(std::move(out)),
+      clock_(std::move(clock)) {
+    if (lanes_ != nullptr) lane_ = lanes_->add(label_);
+}
+
+QString Console::labelled(const QString& text) const {
+    return label_.isEmpty() ? text : label_ + QStringLiteral(": ") + text;
+}
+
+void Console::settle(const QString& text) {
+    if (lanes_ != nullptr) lanes_->set(lane_, labelled(text));
+}
+
 void Console::emitErr(const QString& text) {
+    if (lanes_ != nullptr) {
+        lanes_->print(labelled(text));
+        return;
+    }
+    if (!label_.isEmpty()) {
+        err_(labelled(text) + u'\n');
+        return;
+    }
     if (!barShown_) {
         err_(text + u'\n');
         return;
@@ -61,7 +133,7 @@ void Console::passthrough(const QString& text) {
 }
 
 void Console::result(const QString& text) {
-    out_(text + u'\n');
+    out_(label_.isEmpty() ? text + u'\n' : label_ + u' ' + text + u'\n');
 }
 
 void Console::beginTransfer(int lines, int passes) {
@@ -99,9 +171,14 @@ void Console::drawBar(int line, int total) {
     const QString bar = QString(filled, u'#') + QString(kBarWidth - filled, u'-');
     const QString pass = passes_ > 1 ? QStringLiteral("%1 %2/%3").arg(passName(pass_)).arg(passIndex_ + 1).arg(passes_)
                                      : passName(pass_);
-    err_(QStringLiteral("\r%1 [%2] %3\x1b[K").arg(pass, bar, describe(line, total)));
-    barShown_ = true;
+    const QString progress = QStringLiteral("%1 [%2] %3").arg(pass, bar, describe(line, total));
     drawnMs_ = clock_();
+    if (lanes_ != nullptr) {
+        lanes_->set(lane_, labelled(progress));
+        return;
+    }
+    err_(QStringLiteral("\r%1\x1b[K").arg(progress));
+    barShown_ = true;
 }
 
 void Console::clearBar() {
@@ -126,17 +203,22 @@ void Console::lineSent(Pass pass, int line, int total) {
         if (newPass || line == total || drawnMs_ < 0 || clock_() - drawnMs_ >= kRedrawMs) drawBar(line, total);
         return;
     }
-    if (newPass) err_(QStringLiteral("%1: %2 lines\n").arg(passName(pass)).arg(total));
+    if (newPass) err_(labelled(QStringLiteral("%1: %2 lines\n").arg(passName(pass)).arg(total)));
     const int tenth = total > 0 ? static_cast<int>(static_cast<qint64>(line) * 10 / total) : 0;
     if (tenth > lastTenth_) {
         lastTenth_ = tenth;
-        err_(QStringLiteral("%1 %2%  %3\n").arg(passName(pass)).arg(tenth * 10, 3).arg(describe(line, total)));
+        err_(
+            labelled(QStringLiteral("%1 %2%  %3\n").arg(passName(pass)).arg(tenth * 10, 3).arg(describe(line, total))));
     }
 }
 
 void Console::endTransfer() {
     if (!inTransfer_) return;
     inTransfer_ = false;
+    if (lanes_ != nullptr) {
+        if (drawnMs_ >= 0) drawBar(lastLine_, lastTotal_);
+        return;
+    }
     if (barShown_) {
         drawBar(lastLine_, lastTotal_);
         err_(QStringLiteral("\n"));

@@ -3,12 +3,37 @@
 #include <functional>
 
 #include <QString>
+#include <QStringList>
 
 namespace vantrel::flasher {
 
 enum class Pass { Download, Verify };
 
 QString passName(Pass pass);
+
+// The bottom of a terminal while several boards are flashed: one line per
+// board, redrawn in place, and messages printed above them.
+class Lanes {
+  public:
+    using Sink = std::function<void(const QString&)>;
+    explicit Lanes(Sink err) : err_(std::move(err)) {}
+
+    // A new line at the bottom; its number for set().
+    int add(const QString& text = QString());
+    void set(int lane, const QString& text);
+    // Whole lines above the lanes.
+    void print(const QString& text);
+    // Leaves the lanes standing and the cursor below them.
+    void finish();
+
+  private:
+    void erase();
+    void draw();
+
+    Sink err_;
+    QStringList lanes_;
+    int drawn_ = 0;  // lanes on the screen now
+};
 
 // Everything the flasher tells a person or a script. Standard error carries
 // the progress and the messages, standard output only results that a script
@@ -22,6 +47,9 @@ class Console {
     using Clock = std::function<qint64()>;  // monotonic milliseconds
 
     Console(Style style, bool quiet, Sink err, Sink out, Clock clock = monotonicClock());
+    // One of several boards: every line it prints starts with `label`; on a
+    // terminal its progress is its own line of `lanes`.
+    Console(Style style, bool quiet, QString label, Lanes* lanes, Sink err, Sink out, Clock clock = monotonicClock());
 
     // Progress and remarks; nothing with --quiet.
     void info(const QString& text);
@@ -29,6 +57,9 @@ class Console {
     void error(const QString& text);
     // A line for standard output.
     void result(const QString& text);
+    // The board's last word, on a terminal with several boards: it stays in
+    // the board's line. Elsewhere the lines already said it.
+    void settle(const QString& text);
     // A line that is not ours (the frame trace, Qt's warnings): always shown,
     // without breaking the bar.
     void passthrough(const QString& text);
@@ -51,9 +82,13 @@ class Console {
     void drawBar(int line, int total);
     void clearBar();
     void emitErr(const QString& text);
+    QString labelled(const QString& text) const;
 
     Style style_;
     bool quiet_;
+    QString label_;
+    Lanes* lanes_ = nullptr;
+    int lane_ = -1;
     Sink err_;
     Sink out_;
     Clock clock_;

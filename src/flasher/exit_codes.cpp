@@ -24,6 +24,8 @@ const char* exitCodeName(ExitCode code) {
             return "no-reply";
         case ExitCode::ConnectionLost:
             return "connection-lost";
+        case ExitCode::ReportUnwritable:
+            return "report-unwritable";
     }
     return "unknown";
 }

@@ -74,6 +74,11 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     connect(w, &frmSerial::portLost, this, &FlashJob::onPortLost);
     connect(w, &frmSerial::handlerFailed, this, &FlashJob::onHandlerFailed);
 
+    // Replies at the speed of the wire: the receive step runs as soon as the
+    // port has bytes, besides the 20 ms tick, which keeps the lamp's time and
+    // ends replies that come without a line end.
+    if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&frmSerial::MSComm1_OnComm); });
+
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
     connect(&deadline_, &QTimer::timeout, this, &FlashJob::onDeadline);
@@ -82,6 +87,8 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
 FlashJob::~FlashJob() = default;
 
 void FlashJob::start() {
+    started_ = QDateTime::currentDateTimeUtc();
+    elapsed_.start();
     if (options_.action == Action::DownloadVerify || options_.action == Action::VerifyOnly) {
         // Read before the board is touched: a missing file should not cost a
         // probe. The window reads it again itself, with the same reader.
@@ -121,23 +128,24 @@ void FlashJob::configureWindow() {
     w.Check1->setChecked(options_.modbus);
     // An empty address box makes the probe search; plain mode keeps the
     // window's own start value.
-    if (options_.modbus) w.Text1->setText(options_.modbusSearch ? QString() : QString::number(options_.modbusAddress));
+    const bool search = options_.modbusSearch || options_.action == Action::Search;
+    if (options_.modbus) w.Text1->setText(search ? QString() : QString::number(options_.modbusAddress));
 }
 
 void FlashJob::open() {
     step_ = Step::Opening;
     QString how = QStringLiteral("%1 bit/s").arg(bitsPerSecond(options_.speed));
     if (options_.speed == Speed::Usb) how = QStringLiteral("USB");
-    if (options_.modbus)
+    if (options_.action == Action::Search)
+        how += QStringLiteral(", searching Modbus addresses 1 to 127");
+    else if (options_.modbus)
         how += options_.modbusSearch ? QStringLiteral(", Modbus address search")
                                      : QStringLiteral(", Modbus address %1").arg(options_.modbusAddress);
     QString where = portLabel_;
-    if (!options_.portIsDevice) {
-        try {
-            where = describePort(toInt16Strict(QStringView(portBoxText_).mid(3)));
-        } catch (const Failure&) {
-            // The window will say what is wrong with the text.
-        }
+    try {
+        if (resolver_) where = describeLocation(resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))));
+    } catch (const Failure&) {
+        // The window will say what is wrong with the text.
     }
     console_.info(QStringLiteral("opening %1 (%2)").arg(where, how));
 
@@ -158,6 +166,20 @@ void FlashJob::open() {
 }
 
 void FlashJob::boardFound() {
+    if (version_.isEmpty()) version_ = shown(lastReply_);
+    if (options_.action == Action::Search) {
+        if (!found_.contains(replyAddress_)) {
+            found_.append(replyAddress_);
+            console_.info(
+                QStringLiteral("board found at Modbus address %1: %2").arg(replyAddress_).arg(shown(lastReply_)));
+        }
+        // "Next", as the operator would press it once the tick is over: the
+        // probe goes on at the address after this one.
+        QTimer::singleShot(0, this, [this] {
+            if (!finished_) click(&frmSerial::Command1_Click);
+        });
+        return;
+    }
     QString where;
     if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
     console_.info(QStringLiteral("board found%1: %2").arg(where, shown(lastReply_)));
@@ -182,6 +204,7 @@ void FlashJob::runAction() {
         case Action::SetAddress:
             setAddress();
             return;
+        case Action::Search:
         case Action::List:
             break;
     }
@@ -345,6 +368,17 @@ void FlashJob::onOpenFailed(int number, const QString& description) {
 
 void FlashJob::onProbeGaveUp() {
     if (finished_ || step_ != Step::Probing) return;
+    if (options_.action == Action::Search && !found_.isEmpty()) {
+        QStringList addresses;
+        for (int a : found_) addresses << QString::number(a);
+        finishLater(ExitCode::Success, QStringLiteral("%1 board%2 answered on %3, at Modbus address%4 %5")
+                                           .arg(found_.size())
+                                           .arg(found_.size() == 1 ? QString() : QStringLiteral("s"))
+                                           .arg(portLabel_)
+                                           .arg(found_.size() == 1 ? QString() : QStringLiteral("es"))
+                                           .arg(addresses.join(QStringLiteral(", "))));
+        return;
+    }
     finishLater(ExitCode::NoBoard, noBoardText());
 }
 
@@ -371,6 +405,9 @@ void FlashJob::onHandlerFailed(int number, const QString& description) {
 }
 
 void FlashJob::onWindowMessage(const QString& text, const QString& title) {
+    // A search ends when the probe has asked every address: its "Not connect"
+    // is the normal end, not news.
+    if (options_.action == Action::Search && step_ == Step::Probing) return;
     // The window names the port by its port box; the user named it otherwise.
     QString said = text;
     if (portLabel_ != portBoxText_ && said.startsWith(portBoxText_)) said = portLabel_ + said.mid(portBoxText_.size());
@@ -411,7 +448,7 @@ QString FlashJob::noBoardText() const {
             .arg(portLabel_, lastOpenFailure_ ? QStringLiteral(" (last attempt: %1)").arg(lastOpenFailure_->description)
                                               : QString());
     }
-    if (options_.modbusSearch)
+    if (options_.modbusSearch || options_.action == Action::Search)
         return QStringLiteral("no board answered on %1 at any Modbus address from 1 to 127").arg(portLabel_);
     if (options_.modbus)
         return QStringLiteral("no board answered on %1 at Modbus address %2")
@@ -455,9 +492,34 @@ QString FlashJob::describe(const LineOnWire& l) {
         .arg(QString::fromLatin1(l.record));
 }
 
+BoardResult FlashJob::result() const {
+    BoardResult r;
+    r.port = portLabel_;
+    try {
+        if (resolver_) r.device = resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))).device;
+    } catch (const Failure&) {
+    }
+    if (options_.modbus && options_.action != Action::Search) {
+        if (!options_.modbusSearch)
+            r.address = options_.modbusAddress;
+        else if (replyAddress_ >= 0)
+            r.address = replyAddress_;
+    }
+    r.file = options_.file;
+    r.lines = fileLines_;
+    r.version = version_;
+    r.result = finished_ ? resultName(code_, options_.action) : QStringLiteral("not finished");
+    r.code = code_;
+    r.message = message_;
+    r.started = started_;
+    r.seconds = seconds_;
+    return r;
+}
+
 void FlashJob::finish(ExitCode code, const QString& message) {
     if (finished_) return;
     finished_ = true;
+    seconds_ = elapsed_.isValid() ? elapsed_.nsecsElapsed() / 1e9 : 0.0;
     code_ = code;
     message_ = message;
     step_ = Step::Done;

@@ -4,12 +4,15 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include "connection/port_naming.h"
+#include "flasher/board_result.h"
 #include "flasher/console.h"
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
@@ -50,6 +53,12 @@ class FlashJob : public QObject {
 
     // The window the job drives.
     frmSerial& window() const { return *window_; }
+
+    // What happened to the board, for the summary and the report (file
+    // details are the run's to fill in).
+    BoardResult result() const;
+    // The Modbus addresses a search found, in the order they answered.
+    const QList<int>& found() const { return found_; }
 
   signals:
     void finished(int exitCode);
@@ -122,6 +131,11 @@ class FlashJob : public QObject {
         QString description;
     };
     std::optional<OpenFailure> lastOpenFailure_;
+    QString version_;  // the probe's answer
+    QList<int> found_;
+    QDateTime started_;
+    QElapsedTimer elapsed_;
+    double seconds_ = 0.0;
 
     bool finished_ = false;
     ExitCode code_ = ExitCode::Internal;

@@ -6,18 +6,17 @@
 #include <QLoggingCategory>
 
 #include "connection/port_naming.h"
-#include "connection/qt_serial_component.h"
 #include "flasher/console.h"
-#include "flasher/flash_job.h"
+#include "flasher/dry_run.h"
+#include "flasher/flash_run.h"
 #include "flasher/options.h"
-#include "flasher/port_choice.h"
 #include "flasher/port_list.h"
 
 using namespace vantrel::flasher;
 
 namespace {
 
-Console* g_console = nullptr;
+FlashRun* g_run = nullptr;
 
 void writeTo(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
@@ -32,8 +31,8 @@ void routeMessage(QtMsgType type, const QMessageLogContext& context, const QStri
     // started from a service or over ssh usually has none.
     if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) return;
     const QString line = qFormatLogMessage(type, context, message);
-    if (g_console != nullptr)
-        g_console->passthrough(line);
+    if (g_run != nullptr)
+        g_run->passthrough(line);
     else
         writeTo(stderr, line + u'\n');
 }
@@ -78,30 +77,38 @@ int main(int argc, char* argv[]) {
     }
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    Console console(
-        terminal ? Console::Style::Terminal : Console::Style::Plain, options.quiet,
-        [](const QString& text) { writeTo(stderr, text); }, [](const QString& text) { writeTo(stdout, text); });
-    g_console = &console;
+    const Console::Sink err = [](const QString& text) { writeTo(stderr, text); };
+    const Console::Sink out = [](const QString& text) { writeTo(stdout, text); };
     if (options.trace) QLoggingCategory::setFilterRules(QStringLiteral("vantrel.link.debug=true"));
 
-    FlashJob::Setup setup;
+    FlashRun::Setup setup;
     setup.options = options;
-    setup.portLabel = options.port;
-    PortChoice choice = portChoiceFor(options);
-    setup.portBoxText = choice.portBoxText;
-    setup.resolver = std::move(choice.resolver);
-    setup.port = std::make_unique<vantrel::QtSerialComponent>(setup.resolver);
+    setup.style = terminal ? Console::Style::Terminal : Console::Style::Plain;
+    setup.err = err;
+    setup.out = out;
+    if (options.dryRun) {
+        QString why;
+        setup.ports = simulatedPortFactory(options, &why);
+        if (!setup.ports) {
+            writeTo(stderr,
+                    QStringLiteral("vantrel-flash: --dry-run-with: %1\nTry 'vantrel-flash --help'.\n").arg(why));
+            return toInt(ExitCode::Usage);
+        }
+    } else {
+        setup.ports = serialPortFactory();
+    }
     int code = toInt(ExitCode::Internal);
     {
-        FlashJob job(std::move(setup), console);
-        QObject::connect(&job, &FlashJob::finished, &app, [&code](int exitCode) {
+        FlashRun run(std::move(setup));
+        g_run = &run;
+        QObject::connect(&run, &FlashRun::finished, &app, [&code](int exitCode) {
             code = exitCode;
             QCoreApplication::exit(exitCode);
         });
-        job.start();
+        run.start();
         QApplication::exec();
+        g_run = nullptr;
     }
     qInstallMessageHandler(nullptr);
-    g_console = nullptr;
     return code;
 }

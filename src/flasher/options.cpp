@@ -77,16 +77,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's version."));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("The port: COMn as in the window's port box, or a device path "
-                                                 "such as /dev/ttyUSB0."),
+                                                 "such as /dev/ttyUSB0. Give it again for more ports: their boards "
+                                                 "are flashed at the same time."),
                                   QStringLiteral("port"));
     const QCommandLineOption speed({QStringLiteral("s"), QStringLiteral("speed")},
                                    QStringLiteral("9600, 19200, 115200 (default) or usb (wait for the board's USB "
                                                   "port to appear; power the board after starting)."),
                                    QStringLiteral("speed"), QStringLiteral("115200"));
     const QCommandLineOption modbus({QStringLiteral("m"), QStringLiteral("modbus")},
-                                    QStringLiteral("Modbus RTU to the board at this address (1..247), or 'search' "
-                                                   "to take the first address 1..127 that answers."),
-                                    QStringLiteral("address|search"));
+                                    QStringLiteral("Modbus RTU to the board at this address (1..247); a list "
+                                                   "(3,7,9) flashes those boards one after the other; 'all' first "
+                                                   "searches addresses 1..127 and flashes every board that answers; "
+                                                   "'search' takes the first address that answers."),
+                                    QStringLiteral("address|list|all|search"));
     const QCommandLineOption verifyOnly(QStringLiteral("verify-only"),
                                         QStringLiteral("Only compare the board's flash with the file."));
     const QCommandLineOption install(QStringLiteral("install"),
@@ -108,8 +111,22 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("List the serial ports and the COMn names that reach them."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Print only failures (and the answer of --query-version)."));
+    const QCommandLineOption fast(QStringLiteral("fast"),
+                                  QStringLiteral("Take each reply as soon as it arrives instead of at the next 20 ms "
+                                                 "poll: the same commands, at the speed of the wire."));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Write a JSON record of every board (port, address, file, SHA-256, "
+                                                   "result, exit code, times) to this file."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Simulated boards instead of the ports: rehearse a script without "
+                                                   "hardware."));
+    const QCommandLineOption dryRunWith(QStringLiteral("dry-run-with"),
+                                        QStringLiteral("A dry run whose simulated boards take these vantrel-boardsim "
+                                                       "options (e.g. \"--modbus 3,7 --error-at-verify 2\")."),
+                                        QStringLiteral("options"));
     parser.addOptions({help, version, port, speed, modbus, verifyOnly, install, queryVersion, setAddress, timeout,
-                       trace, list, quiet});
+                       trace, list, quiet, fast, report, dryRun, dryRunWith});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The Intel HEX file to load."),
                                  QStringLiteral("[file]"));
 
@@ -134,8 +151,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (!files.isEmpty()) o.file = files.first();
 
     if (parser.isSet(list)) {
-        for (const QCommandLineOption* other :
-             {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion, &setAddress, &timeout}) {
+        for (const QCommandLineOption* other : {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion,
+                                                &setAddress, &timeout, &fast, &report, &dryRun, &dryRunWith}) {
             if (parser.isSet(*other))
                 return error(
                     QStringLiteral("--list stands alone; --%1 does not go with it").arg(other->names().last()));
@@ -147,14 +164,26 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
 
     if (!parser.isSet(port)) return error(QStringLiteral("which port? give --port COMn or --port /dev/..."));
-    o.port = parser.value(port).trimmed();
-    if (looksLikePath(o.port)) {
-        o.portIsDevice = true;
-    } else if (!namesPortNumber(o.port)) {
-        return error(QStringLiteral("\"%1\" names no port: give COMn (n from 1) or a device path such as "
-                                    "/dev/ttyUSB0")
-                         .arg(parser.value(port)));
+    for (const QString& given : parser.values(port)) {
+        PortName name{given.trimmed(), false};
+        if (looksLikePath(name.text)) {
+            name.isDevice = true;
+        } else if (!namesPortNumber(name.text)) {
+            return error(QStringLiteral("\"%1\" names no port: give COMn (n from 1) or a device path such as "
+                                        "/dev/ttyUSB0")
+                             .arg(given));
+        }
+        if (o.ports.contains(name)) return error(QStringLiteral("port %1 is given twice").arg(name.text));
+        o.ports.append(name);
     }
+    o.port = o.ports.first().text;
+    o.portIsDevice = o.ports.first().isDevice;
+    o.fast = parser.isSet(fast);
+    o.reportPath = parser.value(report);
+    if (parser.isSet(report) && o.reportPath.trimmed().isEmpty())
+        return error(QStringLiteral("--report needs a file name"));
+    o.dryRun = parser.isSet(dryRun) || parser.isSet(dryRunWith);
+    o.dryRunBoard = parser.value(dryRunWith);
 
     const QString speedText = parser.value(speed).trimmed().toLower();
     if (speedText == u"9600")
@@ -176,10 +205,20 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         const QString value = parser.value(modbus).trimmed();
         if (value.compare(u"search", Qt::CaseInsensitive) == 0) {
             o.modbusSearch = true;
-        } else if (const auto address = modbusAddressOf(value)) {
-            o.modbusAddress = *address;
+        } else if (value.compare(u"all", Qt::CaseInsensitive) == 0) {
+            o.modbusAll = true;
         } else {
-            return error(QStringLiteral("Modbus address \"%1\": use 1..247 or search").arg(value));
+            for (const QString& part : value.split(u',')) {
+                const auto address = modbusAddressOf(part.trimmed());
+                if (!address)
+                    return error(
+                        QStringLiteral("Modbus address \"%1\": use 1..247, a list such as 3,7,9, all or search")
+                            .arg(part.trimmed()));
+                if (o.modbusAddresses.contains(*address))
+                    return error(QStringLiteral("Modbus address %1 is given twice").arg(*address));
+                o.modbusAddresses.append(*address);
+            }
+            o.modbusAddress = o.modbusAddresses.first();
         }
     }
 
@@ -205,8 +244,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             return error(QStringLiteral("--set-address stands alone: no file, --verify-only or --install with it"));
         // "Set Addr" speaks to the board's present address; during an address
         // search the same button means "Next".
-        if (!o.modbus || o.modbusSearch)
+        if (!o.modbus || o.modbusSearch || o.modbusAll || o.modbusAddresses.size() != 1)
             return error(QStringLiteral("--set-address needs --modbus with the board's present address"));
+        if (o.ports.size() > 1) return error(QStringLiteral("--set-address speaks to one board on one port"));
         const auto address = modbusAddressOf(parser.value(setAddress).trimmed());
         if (!address) return error(QStringLiteral("new address \"%1\": use 1..247").arg(parser.value(setAddress)));
         o.newAddress = *address;

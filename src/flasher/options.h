@@ -7,6 +7,7 @@ namespace vantrel::flasher {
 
 enum class Action {
     DownloadVerify,  // the window's "Open File and  Download": download, then the verify pass
+    Search,          // the probe's address search with "Next" to its end: which boards answer
     VerifyOnly,      // the window's "Verify"
     InstallOnly,     // the window's "Install"
     QueryVersion,    // the window's "?"
@@ -16,22 +17,41 @@ enum class Action {
 
 enum class Speed { B9600, B19200, B115200, Usb };
 
+// A port as the user named it.
+struct PortName {
+    QString text;           // "COM3" or a device path
+    bool isDevice = false;  // a path, reached as port 1 of the run's own resolver
+    bool operator==(const PortName&) const = default;
+};
+
 // Everything a run needs, checked: a run never starts on options that the
-// window could not carry out.
+// window could not carry out. The first port and address are those of the
+// board a job works on; a run over several ports or a bus gives each of its
+// jobs a copy with its own.
 struct FlashOptions {
     Action action = Action::DownloadVerify;
     QString port;               // as given: "COM3" or a device path
-    bool portIsDevice = false;  // a path, reached through a private alias
+    bool portIsDevice = false;  // a path, reached as port 1 of the run's own resolver
+    QList<PortName> ports;      // every --port, in the order given (flashed at the same time)
     Speed speed = Speed::B115200;
     bool modbus = false;
-    bool modbusSearch = false;  // the address box left empty: the probe searches 1..127
-    int modbusAddress = 0;      // 1..247 when modbus && !modbusSearch
+    bool modbusSearch = false;   // the address box left empty: the probe searches 1..127
+    int modbusAddress = 0;       // 1..247 when modbus && !modbusSearch
+    QList<int> modbusAddresses;  // a bus: these boards one after the other (--modbus 3,7,9)
+    bool modbusAll = false;      // a bus: first search 1..127, then every board that answered
     QString file;
     bool installAfter = false;  // Install once the transfer ended with "END"
     int newAddress = 0;         // --set-address, 1..247
     int timeoutMs = 5000;       // reply bound, from the last write
     bool trace = false;
     bool quiet = false;
+    bool fast = false;    // take replies as soon as they arrive, not only at the 20 ms tick
+    QString reportPath;   // --report: a JSON record of every board
+    bool dryRun = false;  // simulated boards instead of ports
+    QString dryRunBoard;  // their configuration, in the simulated board's own options
+
+    // How many boards the run flashes (before a search finds them).
+    bool severalBoards() const { return ports.size() > 1 || modbusAddresses.size() > 1 || modbusAll; }
 };
 
 struct CommandLine {

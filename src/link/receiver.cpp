@@ -69,6 +69,19 @@ void frmSerial::TMRComm_Timer() {
     }
 }
 
+void frmSerial::MSComm1_OnComm() {
+    RxLine.clear();
+    CalcCrc.clear();
+    RxCrc.clear();
+    try {
+        // The tick keeps the lamp's time and notices a lost port; here only
+        // what has arrived is taken.
+        if (MSComm1->portOpen() && receiveStep()) RxHeard = true;
+    } catch (const Failure&) {
+        // As in a tick: the next event or tick tries again.
+    }
+}
+
 bool frmSerial::receiveStep() {
     ByteCount = MSComm1->inBufferCount();
     if (ByteCount == 0) return false;

@@ -112,6 +112,10 @@ class frmSerial : public QWidget {
     qint16 WriteCOM32(QByteArray& COMString);
     QByteArray CRC16(const QByteArray& sString) const;
     void TMRComm_Timer();
+    // The port component's receive event: the receive step at once, without
+    // waiting for the next tick. The window polls and never connects it; a
+    // tool that wants replies at the speed of the wire does.
+    void MSComm1_OnComm();
     void Com_Parser();
 
     // --- Transfer -------------------------------------------------------

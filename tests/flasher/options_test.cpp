@@ -109,6 +109,49 @@ INSTANTIATE_TEST_SUITE_P(
                                    EXPECT_EQ(o.modbusAddress, 5);
                                }},
                       Accepted{"List", {"--list"}, [](const FlashOptions& o) { EXPECT_EQ(o.action, Action::List); }},
+                      Accepted{"SeveralPortsInTheOrderGiven",
+                               {"--port", "COM3", "-p", "/dev/ttyUSB1", "--port", "COM12", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_EQ(o.ports, (QList<PortName>{{QStringLiteral("COM3"), false},
+                                                                       {QStringLiteral("/dev/ttyUSB1"), true},
+                                                                       {QStringLiteral("COM12"), false}}));
+                                   EXPECT_EQ(o.port, QStringLiteral("COM3"));
+                                   EXPECT_TRUE(o.severalBoards());
+                               }},
+                      Accepted{"ModbusBusList",
+                               {"--port", "COM3", "--modbus", "3, 7,9", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_EQ(o.modbusAddresses, (QList<int>{3, 7, 9}));
+                                   EXPECT_EQ(o.modbusAddress, 3);
+                                   EXPECT_FALSE(o.modbusSearch);
+                                   EXPECT_TRUE(o.severalBoards());
+                               }},
+                      Accepted{"ModbusAll",
+                               {"--port", "COM3", "--modbus", "ALL", "--install", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_TRUE(o.modbus);
+                                   EXPECT_TRUE(o.modbusAll);
+                                   EXPECT_FALSE(o.modbusSearch);
+                                   EXPECT_TRUE(o.installAfter);
+                                   EXPECT_TRUE(o.severalBoards());
+                               }},
+                      Accepted{"OneBoardIsNotSeveral",
+                               {"--port", "COM3", "--modbus", "5", "fw.hex"},
+                               [](const FlashOptions& o) { EXPECT_FALSE(o.severalBoards()); }},
+                      Accepted{"FastReportAndDryRun",
+                               {"--port", "COM3", "--fast", "--report", "out.json", "--dry-run", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_TRUE(o.fast);
+                                   EXPECT_EQ(o.reportPath, QStringLiteral("out.json"));
+                                   EXPECT_TRUE(o.dryRun);
+                                   EXPECT_TRUE(o.dryRunBoard.isEmpty());
+                               }},
+                      Accepted{"DryRunWithBoardOptions",
+                               {"--port", "COM3", "--dry-run-with", "--error-at-verify 2", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_TRUE(o.dryRun);
+                                   EXPECT_EQ(o.dryRunBoard, QStringLiteral("--error-at-verify 2"));
+                               }},
                       Accepted{"TraceAndTinyTimeout",
                                {"--port", "COM3", "--trace", "--timeout", "0.0001", "fw.hex"},
                                [](const FlashOptions& o) {
@@ -140,7 +183,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refused{"NoPort", {"fw.hex"}, "port"}, Refused{"NoFile", {"--port", "COM3"}, "file"},
         Refused{"TwoFiles", {"--port", "COM3", "a.hex", "b.hex"}, "one file"},
-        Refused{"UnknownOption", {"--port", "COM3", "--fast", "fw.hex"}, "fast"},
+        Refused{"UnknownOption", {"--port", "COM3", "--turbo", "fw.hex"}, "turbo"},
+        Refused{"SamePortTwice", {"--port", "COM3", "--port", "COM3", "fw.hex"}, "twice"},
+        Refused{"AddressTwiceOnTheBus", {"--port", "COM3", "--modbus", "3,7,3", "fw.hex"}, "twice"},
+        Refused{"BusListWithABadAddress", {"--port", "COM3", "--modbus", "3,0,9", "fw.hex"}, "\"0\""},
+        Refused{"SetAddressOnABus", {"--port", "COM3", "--modbus", "3,7", "--set-address", "9"}, "--modbus"},
+        Refused{"SetAddressOnAll", {"--port", "COM3", "--modbus", "all", "--set-address", "9"}, "--modbus"},
+        Refused{"SetAddressOnTwoPorts",
+                {"--port", "COM3", "--port", "COM4", "--modbus", "5", "--set-address", "9"},
+                "one board"},
+        Refused{"ReportWithoutAName", {"--port", "COM3", "--report", "", "fw.hex"}, "--report"},
+        Refused{"ListWithFast", {"--list", "--fast"}, "--list"},
         Refused{"PortWithoutNumber", {"--port", "COMx", "fw.hex"}, "COMx"},
         Refused{"PortTooShort", {"--port", "COM", "fw.hex"}, "names no port"},
         Refused{"PortZero", {"--port", "COM0", "fw.hex"}, "names no port"},
@@ -170,8 +223,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Options, HelpAndVersionAreNotRuns) {
     const CommandLine help = parse({"--help"});
     EXPECT_EQ(help.kind, Kind::Help);
-    for (const char* option : {"--port", "--speed", "--modbus", "--verify-only", "--install", "--query-version",
-                               "--set-address", "--timeout", "--trace", "--list", "--quiet"})
+    for (const char* option :
+         {"--port", "--speed", "--modbus", "--verify-only", "--install", "--query-version", "--set-address",
+          "--timeout", "--trace", "--list", "--quiet", "--fast", "--report", "--dry-run", "--dry-run-with"})
         EXPECT_TRUE(help.text.contains(QLatin1String(option))) << option;
     EXPECT_EQ(parse({"--version"}).kind, Kind::Version);
 }

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -166,6 +167,9 @@ struct Links {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Wake-ups as exact as the kernel gives them: the default slack of 50 us
+    // is more than half a byte time at 115200 baud.
+    prctl(PR_SET_TIMERSLACK, 1000UL);
     const boardsim::ParseResult parsed = boardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "boardsim: %s\n%s", parsed.error.c_str(), boardsim::usage().c_str());
@@ -306,9 +310,17 @@ int main(int argc, char** argv) {
         consider(appearAt);
         consider(replugAt);
         if (drainSince >= 0) consider(t + kUnplugDrainCheck);
-        int timeout = -1;
-        if (wake)
-            timeout = static_cast<int>(std::max<Micros>(0, (*wake - now() + kMicrosPerMilli - 1) / kMicrosPerMilli));
+        // Waits to the microsecond: at 115200 baud a byte takes 87 us, and a
+        // poll rounded up to whole milliseconds would pace the wire several
+        // times slower than it runs.
+        timespec timeout{};
+        timespec* until = nullptr;
+        if (wake) {
+            const Micros left = std::max<Micros>(0, *wake - now());
+            timeout.tv_sec = static_cast<time_t>(left / kMicrosPerSecond);
+            timeout.tv_nsec = static_cast<long>((left % kMicrosPerSecond) * 1000);
+            until = &timeout;
+        }
 
         pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {-1, 0, 0}};
         if (pty) {
@@ -316,7 +328,7 @@ int main(int argc, char** argv) {
             if (!sim.unplugRequested()) fds[1].events |= POLLIN;
             if (!pending.empty()) fds[1].events |= POLLOUT;
         }
-        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+        if (ppoll(fds, 2, until, nullptr) < 0 && errno != EINTR) {
             std::fprintf(stderr, "boardsim: poll: %s\n", std::strerror(errno));
             break;
         }

@@ -1,0 +1,80 @@
+#include "flasher/board_result.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+namespace vantrel::flasher {
+
+QString resultName(ExitCode code, Action action) {
+    switch (code) {
+        case ExitCode::Success:
+            switch (action) {
+                case Action::InstallOnly:
+                    return QStringLiteral("installed");
+                case Action::QueryVersion:
+                    return QStringLiteral("version read");
+                case Action::SetAddress:
+                    return QStringLiteral("address set");
+                case Action::Search:
+                    return QStringLiteral("found");
+                default:
+                    return QStringLiteral("END");
+            }
+        case ExitCode::Internal:
+            return QStringLiteral("internal error");
+        case ExitCode::Usage:
+            return QStringLiteral("usage");
+        case ExitCode::PortNotOpened:
+            return QStringLiteral("port not opened");
+        case ExitCode::NoBoard:
+            return QStringLiteral("no board");
+        case ExitCode::FileUnreadable:
+            return QStringLiteral("file unreadable");
+        case ExitCode::BoardError:
+            return QStringLiteral("ERROR");
+        case ExitCode::BoardFormat:
+            return QStringLiteral("FORMAT");
+        case ExitCode::NoReply:
+            return QStringLiteral("no reply");
+        case ExitCode::ConnectionLost:
+            return QStringLiteral("connection lost");
+        case ExitCode::ReportUnwritable:
+            return QStringLiteral("report unwritable");
+    }
+    return QStringLiteral("unknown");
+}
+
+QString boardLabel(const QString& port, std::optional<int> address) {
+    return address ? QStringLiteral("%1 @%2").arg(port).arg(*address) : port;
+}
+
+QByteArray reportJson(const QList<BoardResult>& boards) {
+    QJsonArray array;
+    for (const BoardResult& b : boards) {
+        QJsonObject o;
+        o.insert(QStringLiteral("port"), b.port);
+        o.insert(QStringLiteral("device"), b.device);
+        o.insert(QStringLiteral("address"), b.address ? QJsonValue(*b.address) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("file"), b.file);
+        o.insert(QStringLiteral("sha256"), b.sha256);
+        o.insert(QStringLiteral("lines"), b.lines);
+        o.insert(QStringLiteral("version"), b.version);
+        o.insert(QStringLiteral("result"), b.result);
+        o.insert(QStringLiteral("exit_code"), toInt(b.code));
+        o.insert(QStringLiteral("message"), b.message);
+        o.insert(QStringLiteral("started"), b.started.toUTC().toString(Qt::ISODateWithMs));
+        o.insert(QStringLiteral("seconds"), qRound64(b.seconds * 1000.0) / 1000.0);
+        array.append(o);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+ExitCode runExitCode(const QList<BoardResult>& boards) {
+    for (const BoardResult& b : boards)
+        if (b.code != ExitCode::Success) return b.code;
+    return ExitCode::Success;
+}
+
+}  // namespace vantrel::flasher

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "connection/port_naming.h"
+#include "connection/serial_component.h"
+#include "flasher/board_result.h"
+#include "flasher/console.h"
+#include "flasher/options.h"
+#include "window/platform.h"
+
+namespace vantrel::flasher {
+
+class FlashJob;
+
+// What a job needs to reach one port: the window's port box text, where its
+// number leads, and a port component of its own.
+struct PortAccess {
+    QString portBoxText;
+    PortResolver resolver;
+    std::unique_ptr<SerialComponent> port;
+};
+using PortFactory = std::function<PortAccess(const PortName&)>;
+
+// The real serial ports: COMn as the window names them, a device path as
+// port 1 of a resolver of the job's own.
+PortFactory serialPortFactory();
+
+// Everything of a run: every board on every port given, each with the
+// window's own job. The ports are worked at the same time, each in a window
+// of its own, all on the one event loop; the boards of a bus one after the
+// other. It prints the progress, a summary when there is more than one
+// board, writes the report, and ends with the run's exit code.
+class FlashRun : public QObject {
+    Q_OBJECT
+  public:
+    struct Setup {
+        FlashOptions options;
+        PortFactory ports;
+        Console::Style style = Console::Style::Plain;
+        Console::Sink err;
+        Console::Sink out;
+        Console::Clock clock = Console::monotonicClock();
+        // The pause the windows take; the thread's own when not given.
+        std::function<std::unique_ptr<Sleeper>()> sleeper;
+    };
+
+    explicit FlashRun(Setup setup, QObject* parent = nullptr);
+    ~FlashRun() override;
+
+    // Starts the run; finished() follows from the event loop.
+    void start();
+
+    bool isFinished() const { return finished_; }
+    ExitCode exitCode() const { return code_; }
+    // Every board, in the order given (ports as given, then addresses).
+    QList<BoardResult> results() const;
+    // A line that is not ours (the frame trace, Qt's warnings), shown
+    // without breaking the progress.
+    void passthrough(const QString& text);
+
+  signals:
+    void finished(int exitCode);
+
+  private:
+    struct PortRun;
+
+    void startPort(PortRun& p);
+    void nextBoard(PortRun& p);
+    void boardDone(PortRun& p);
+    void searchDone(PortRun& p);
+    std::unique_ptr<FlashJob> makeJob(PortRun& p, FlashOptions options, const QString& label);
+    bool needsFile() const;
+    void finishRun();
+    void printSummary();
+    BoardResult unreached(const PortName& port, std::optional<int> address, ExitCode code,
+                          const QString& message) const;
+
+    Setup setup_;
+    const FlashOptions& options_;
+    bool several_ = false;
+    std::unique_ptr<Lanes> lanes_;
+    Console runConsole_;  // the run's own remarks and summary
+    int fileLines_ = 0;
+    QString sha256_;
+    std::vector<std::unique_ptr<PortRun>> ports_;
+    bool finished_ = false;
+    ExitCode code_ = ExitCode::Internal;
+};
+
+}  // namespace vantrel::flasher
