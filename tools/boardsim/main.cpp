@@ -20,6 +20,7 @@
 
 #include "options.h"
 #include "simulator.h"
+#include "vantrel_version.h"
 
 namespace {
 
@@ -166,14 +167,21 @@ struct Links {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Built as boardsim, installed as vantrel-boardsim: it speaks with the name it was started as.
+    std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : "boardsim";
+    program.erase(0, program.find_last_of('/') + 1);
     const boardsim::ParseResult parsed = boardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "boardsim: %s\n%s", parsed.error.c_str(), boardsim::usage().c_str());
+        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), parsed.error.c_str(), boardsim::usage(program).c_str());
         return 2;
     }
     const boardsim::Options& options = parsed.options;
     if (options.help) {
-        std::fputs(boardsim::usage().c_str(), stdout);
+        std::fputs(boardsim::usage(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", program.c_str(), VANTREL_VERSION);
         return 0;
     }
 

@@ -158,6 +158,11 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
             o.help = true;
             continue;
         }
+        if (name == "--version") {
+            if (value) return {o, "--version takes no value"};
+            o.version = true;
+            continue;
+        }
         if (name == "--appear-target") {
             if (value) return {o, "--appear-target takes no value"};
             o.appearTarget = true;
@@ -180,8 +185,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     return result;
 }
 
-std::string usage() {
-    return R"(usage: boardsim [options]
+std::string usage(const std::string& program) {
+    return "usage: " + program + R"( [options]
 Plays PIC boards with a resident serial bootloader on a pseudo-terminal.
 
 Port:
@@ -207,6 +212,9 @@ Faults (record commands BOOT: and BOOT# are counted from 1 over the run):
   --appear-target       with --appear-after: alias at once, its target late
   --unplug-after N      after answering record command N, the port vanishes
   --replug-after SEC    with --unplug-after: a new port after SEC seconds
+Other:
+  -h, --help            this list
+  --version             the version
 )";
 }
 

@@ -17,6 +17,7 @@ struct Options {
     bool appearTarget = false;          // make the alias at once, its target late
     std::optional<double> replugAfter;  // seconds from unplug to the new port
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {
@@ -26,7 +27,9 @@ struct ParseResult {
 
 // `args` without the program name. Accepts "--name value" and "--name=value".
 ParseResult parseOptions(const std::vector<std::string>& args);
-std::string usage();
+// `program`: the name the simulator was started as (installed, it is
+// vantrel-boardsim).
+std::string usage(const std::string& program = "boardsim");
 
 // $XDG_CONFIG_HOME/vantrel/ports, with XDG_CONFIG_HOME defaulting to ~/.config.
 std::string defaultPortsDir(const char* xdgConfigHome, const char* home);
