@@ -29,23 +29,35 @@ QStringList argumentsOf(int argc, char* argv[]) {
 // held back: when the connection fails Qt ends with a fatal message (an
 // abort and a core dump), which is turned into one line and a plain exit.
 QtMessageHandler g_previousHandler = nullptr;
-QList<std::pair<QtMsgType, QString>> g_heldMessages;
 QString g_platformReason;
+
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+QList<HeldMessage> g_heldMessages;
+
+void forward(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_previousHandler != nullptr)
+        g_previousHandler(type, context, message);
+    else
+        print(stderr, qFormatLogMessage(type, context, message) + u'\n');
+}
 
 void guardPlatformStart(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg) {
-        print(
-            stderr,
-            noDisplayLine(g_platformReason.isEmpty() ? QStringLiteral("no usable display") : g_platformReason) + u'\n');
+        const QString why = g_platformReason.isEmpty() ? QStringLiteral("no usable display") : g_platformReason;
+        print(stderr, noDisplayLine(why) + u'\n');
         std::_Exit(kExitNoDisplay);
     }
-    const bool platform = context.category != nullptr && qstrncmp(context.category, "qt.qpa", 6) == 0;
-    if (platform && type >= QtWarningMsg && g_platformReason.isEmpty()) g_platformReason = message.trimmed();
-    if (platform) {
-        g_heldMessages.append({type, qFormatLogMessage(type, context, message)});
+    if (context.category == nullptr || qstrncmp(context.category, "qt.qpa", 6) != 0) {
+        forward(type, context, message);
         return;
     }
-    if (g_previousHandler != nullptr) g_previousHandler(type, context, message);
+    if ((type == QtWarningMsg || type == QtCriticalMsg) && g_platformReason.isEmpty())
+        g_platformReason = message.trimmed();
+    g_heldMessages.append({type, QByteArray(context.category), message});
 }
 
 int runWindow(int& argc, char* argv[]) {
@@ -53,8 +65,9 @@ int runWindow(int& argc, char* argv[]) {
     QApplication app(argc, argv);
     qInstallMessageHandler(g_previousHandler);
     // The display came up: what Qt said on the way is ordinary diagnostics.
-    for (const auto& [type, line] : std::as_const(g_heldMessages)) {
-        if (type >= QtWarningMsg) print(stderr, line + u'\n');
+    for (const HeldMessage& held : std::as_const(g_heldMessages)) {
+        const QMessageLogContext context(nullptr, 0, nullptr, held.category.constData());
+        forward(held.type, context, held.text);
     }
     g_heldMessages.clear();
 

@@ -27,10 +27,10 @@ QVector<Shape> drawing() {
     // Pins on both sides of the package.
     const QColor pin(0x90, 0x90, 0x90);
     for (int y = 5; y <= 19; y += 4) {
-        shapes.append({pin, QRectF(2, y, 3, 2)});
-        shapes.append({pin, QRectF(19, y, 3, 2)});
+        shapes.append({pin, QRectF(2, y, 3, 2), 0, {}});
+        shapes.append({pin, QRectF(19, y, 3, 2), 0, {}});
     }
-    shapes.append({QColor(0x20, 0x20, 0x28), QRectF(5, 2, 14, 20), 2});
+    shapes.append({QColor(0x20, 0x20, 0x28), QRectF(5, 2, 14, 20), 2, {}});
     // Arrow into the chip.
     shapes.append({toQColor(color::kGreen), QRectF(), 0,
                    QPolygonF({{12, 18}, {7.5, 12}, {10.5, 12}, {10.5, 5}, {13.5, 5}, {13.5, 12}, {16.5, 12}})});
