@@ -8,17 +8,19 @@ SUDO        := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian 12 packages for the build, the tests (locales: the sources from which
 # a test builds a decimal-comma locale), the simulated board's example files,
-# the screenshots and the sanitizer and fuzzing builds.
+# the screenshots, the sanitizer and fuzzing builds, and the package and its
+# checks.
 PACKAGES := build-essential cmake pkg-config \
 	qt6-base-dev qt6-serialport-dev libgl-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev locales \
 	gputils srecord \
 	clang libclang-rt-14-dev \
-	xvfb xauth x11-apps imagemagick fonts-liberation
+	xvfb xauth x11-apps imagemagick fonts-liberation \
+	dpkg-dev lintian desktop-file-utils appstream mandoc
 
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build test run demo bench soak sanitize fuzz format clean
+.PHONY: all deps configure build test run demo install package bench soak sanitize fuzz format clean
 
 all: build
 
@@ -55,11 +57,39 @@ run: build
 	fi
 
 demo: build
-	env -u QT_QPA_PLATFORM tools/demo.sh $(BUILD)/bin/vantrel $(BUILD)/bin/boardsim
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  xvfb-run -a -s "-screen 0 1024x768x24" sh -c \
+	    'echo "demo: no display here; the window is on the virtual display $$DISPLAY"; exec env -u QT_QPA_PLATFORM tools/demo.sh $(BUILD)/bin/vantrel $(BUILD)/bin/boardsim'; \
+	else \
+	  env -u QT_QPA_PLATFORM tools/demo.sh $(BUILD)/bin/vantrel $(BUILD)/bin/boardsim; \
+	fi
 
-# AddressSanitizer and UndefinedBehaviorSanitizer over the whole test suite.
-# Any report fails the run; leaks that belong to Qt or the system libraries
-# (never to our code) are listed, each with its reason, in .ci/lsan.supp.
+# Into PREFIX (or a staging folder: make install DESTDIR=/tmp/stage).
+PREFIX ?= /usr/local
+install: build
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, from a build of its own: Release, no tests, installed
+# under /usr, with Debian's hardening flags (dpkg-buildflags).
+PACKAGE_BUILD ?= build-package
+PACKAGE_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+$(PACKAGE_BUILD)/CMakeCache.txt:
+	CXXFLAGS="$$($(PACKAGE_FLAGS) CPPFLAGS) $$($(PACKAGE_FLAGS) CXXFLAGS)" \
+	LDFLAGS="$$($(PACKAGE_FLAGS) LDFLAGS)" \
+	  $(CMAKE) -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr
+
+package: deps $(PACKAGE_BUILD)/CMakeCache.txt
+	$(CMAKE) --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	lintian --fail-on error,warning $(PACKAGE_BUILD)/vantrel_*_$$(dpkg --print-architecture).deb
+	@echo "package: $$(ls $(PACKAGE_BUILD)/vantrel_*_$$(dpkg --print-architecture).deb)"
+
+# AddressSanitizer and UndefinedBehaviorSanitizer over the whole test suite,
+# less the install checks (packaging runs none of our code). Any report fails
+# the run; leaks that belong to Qt or the system libraries (never to our code)
+# are listed, each with its reason, in .ci/lsan.supp.
 SANITIZE_BUILD ?= build-sanitize
 # ASan holds freed blocks in a quarantine to catch late uses; at its default
 # 256 MiB that alone outgrows the bound the noise-flood test puts on resident
@@ -74,7 +104,7 @@ $(SANITIZE_BUILD)/CMakeCache.txt:
 
 sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && env $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_ARGS)
+	cd $(SANITIZE_BUILD) && env $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 -LE install $(CTEST_ARGS)
 
 # libFuzzer targets (clang, with ASan and UBSan), each run for FUZZ_SECONDS on
 # a scratch copy of its seed corpus in fuzz/corpus/<target>/.
@@ -114,4 +144,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz build-bench
+	rm -rf $(BUILD) build-sanitize build-fuzz build-bench build-package

@@ -11,6 +11,7 @@
 #include "flasher/flash_run.h"
 #include "flasher/options.h"
 #include "flasher/port_list.h"
+#include "vantrel_version.h"
 
 using namespace vantrel::flasher;
 
@@ -61,7 +62,7 @@ int main(int argc, char* argv[]) {
             writeTo(stdout, command.text);
             return toInt(ExitCode::Success);
         case CommandLine::Kind::Version:
-            writeTo(stdout, QStringLiteral("vantrel-flash " VANTREL_VERSION "\n"));
+            writeTo(stdout, QStringLiteral("vantrel-flash %1\n").arg(QApplication::applicationVersion()));
             return toInt(ExitCode::Success);
         case CommandLine::Kind::Error:
             writeTo(stderr, QStringLiteral("vantrel-flash: %1\nTry 'vantrel-flash --help'.\n").arg(command.text));

@@ -72,7 +72,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Loads an Intel HEX file into a PIC bootloader over a serial line, without a window.\n"
-                       "Default: download, then verify. Exit codes: see docs/flasher.md."));
+                       "Default: download, then verify. Exit codes: see the manual page vantrel-flash(1)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's version."));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},

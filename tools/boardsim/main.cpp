@@ -21,6 +21,7 @@
 
 #include "options.h"
 #include "simulator.h"
+#include "vantrel_version.h"
 
 namespace {
 
@@ -170,14 +171,21 @@ int main(int argc, char** argv) {
     // Wake-ups as exact as the kernel gives them: the default slack of 50 us
     // is more than half a byte time at 115200 baud.
     prctl(PR_SET_TIMERSLACK, 1000UL);
+    // Built as boardsim, installed as vantrel-boardsim: it speaks with the name it was started as.
+    std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : "boardsim";
+    program.erase(0, program.find_last_of('/') + 1);
     const boardsim::ParseResult parsed = boardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "boardsim: %s\n%s", parsed.error.c_str(), boardsim::usage().c_str());
+        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), parsed.error.c_str(), boardsim::usage(program).c_str());
         return 2;
     }
     const boardsim::Options& options = parsed.options;
     if (options.help) {
-        std::fputs(boardsim::usage().c_str(), stdout);
+        std::fputs(boardsim::usage(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", program.c_str(), VANTREL_VERSION);
         return 0;
     }
 

@@ -208,6 +208,11 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
             o.help = true;
             continue;
         }
+        if (name == "--version") {
+            if (value) return {o, "--version takes no value"};
+            o.version = true;
+            continue;
+        }
         if (name == "--appear-target") {
             if (value) return {o, "--appear-target takes no value"};
             o.appearTarget = true;
@@ -245,8 +250,8 @@ ParseResult parseOptionText(std::string_view text) {
     return parseOptions(words);
 }
 
-std::string usage() {
-    return R"(usage: boardsim [options]
+std::string usage(const std::string& program) {
+    return "usage: " + program + R"( [options]
 Plays PIC boards with a resident serial bootloader on a pseudo-terminal.
 
 Port:
@@ -278,6 +283,9 @@ replies too, the answers to BOOTi included):
   --appear-target       with --appear-after: alias at once, its target late
   --unplug-after N      after answering record command N, the port vanishes
   --replug-after SEC    with --unplug-after: a new port after SEC seconds
+Other:
+  -h, --help            this list
+  --version             the version
 )";
 }
 

@@ -18,6 +18,7 @@ struct Options {
     bool appearTarget = false;          // make the alias at once, its target late
     std::optional<double> replugAfter;  // seconds from unplug to the new port
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {
@@ -30,7 +31,9 @@ ParseResult parseOptions(const std::vector<std::string>& args);
 // The same from one line, split into words at blanks (no quoting), as a test
 // or a dry run writes it: "--modbus 3,7,9 --error-at-verify 4".
 ParseResult parseOptionText(std::string_view text);
-std::string usage();
+// `program`: the name the simulator was started as (installed, it is
+// vantrel-boardsim).
+std::string usage(const std::string& program = "boardsim");
 
 // $XDG_CONFIG_HOME/vantrel/ports, with XDG_CONFIG_HOME defaulting to ~/.config.
 std::string defaultPortsDir(const char* xdgConfigHome, const char* home);
