@@ -69,10 +69,10 @@ QStringList sectionOf(const QString& roff, const QString& name) {
 }
 
 // "-p, --port port" -> {-p, --port} taking a value.
-void addOptionSpec(const QString& spec, OptionTable& table) {
+void addOptionSpec(const QString& synopsis, OptionTable& table) {
     QStringList names;
     bool value = false;
-    for (const QString& word : spec.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
+    for (const QString& word : synopsis.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
         if (word.startsWith(u'-'))
             names << word;
         else
