@@ -497,6 +497,9 @@ BoardResult FlashJob::result() const {
     r.port = portLabel_;
     try {
         if (resolver_) r.device = resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))).device;
+        // An alias is named by what it leads to.
+        const QFileInfo info(r.device);
+        if (info.isSymLink() && info.exists()) r.device = info.canonicalFilePath();
     } catch (const Failure&) {
     }
     if (options_.modbus && options_.action != Action::Search) {
