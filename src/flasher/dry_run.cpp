@@ -5,6 +5,35 @@
 #include "simulated_port.h"
 
 namespace vantrel::flasher {
+namespace {
+
+std::optional<boardsim::Options> boardOptionsOf(const QString& text, QString* error) {
+    const boardsim::ParseResult parsed = boardsim::parseOptionText(text.toStdString());
+    if (!parsed.error.empty()) {
+        if (error != nullptr) *error = QString::fromStdString(parsed.error);
+        return std::nullopt;
+    }
+    return parsed.options;
+}
+
+// A job's own port component in front of the port's one simulator, so that
+// what one job's window leaves behind is what the next job's window finds.
+class SharedPort final : public SerialComponent {
+  public:
+    explicit SharedPort(std::shared_ptr<boardsim::SimulatedPort> inner) : inner_(std::move(inner)) {}
+    void setSettings(const QString& settings) override { inner_->setSettings(settings); }
+    void setCommPort(qint16 number) override { inner_->setCommPort(number); }
+    void setPortOpen(bool open) override { inner_->setPortOpen(open); }
+    bool portOpen() const override { return inner_->portOpen(); }
+    void setOutput(const QByteArray& data) override { inner_->setOutput(data); }
+    qint16 inBufferCount() override { return inner_->inBufferCount(); }
+    QByteArray input() override { return inner_->input(); }
+
+  private:
+    std::shared_ptr<boardsim::SimulatedPort> inner_;
+};
+
+}  // namespace
 
 QString dryRunBoardOptions(const FlashOptions& options) {
     if (!options.dryRunBoard.isEmpty()) return options.dryRunBoard;
@@ -16,22 +45,43 @@ QString dryRunBoardOptions(const FlashOptions& options) {
     return QStringLiteral("--modbus ") + addresses.join(u',');
 }
 
-PortFactory simulatedPortFactory(const FlashOptions& options, QString* error) {
-    const std::string text = dryRunBoardOptions(options).toStdString();
-    const boardsim::ParseResult parsed = boardsim::parseOptionText(text);
-    if (!parsed.error.empty()) {
-        if (error != nullptr) *error = QString::fromStdString(parsed.error);
-        return {};
+std::shared_ptr<SimulatedBoards> SimulatedBoards::make(const QString& boardOptions, QString* error) {
+    if (!boardOptionsOf(boardOptions, error)) return nullptr;
+    std::shared_ptr<SimulatedBoards> boards(new SimulatedBoards);
+    boards->defaultOptions_ = boardOptions;
+    return boards;
+}
+
+bool SimulatedBoards::configure(const QString& port, const QString& boardOptions, QString* error) {
+    if (!boardOptionsOf(boardOptions, error)) return false;
+    portOptions_[port] = boardOptions;
+    return true;
+}
+
+boardsim::SimulatedPort& SimulatedBoards::simulatorFor(const QString& name) {
+    auto& port = ports_[name];
+    if (!port) {
+        const auto it = portOptions_.find(name);
+        const QString text = it != portOptions_.end() ? it->second : defaultOptions_;
+        port = std::make_shared<boardsim::SimulatedPort>(*boardOptionsOf(text, nullptr), boardsim::steadyClock());
     }
-    const boardsim::Options board = parsed.options;
-    return [board](const PortName& name) {
+    return *port;
+}
+
+PortFactory SimulatedBoards::factory() {
+    return [self = shared_from_this()](const PortName& name) {
+        self->simulatorFor(name.text);
         PortAccess access;
         access.portBoxText = name.isDevice ? QStringLiteral("COM1") : name.text;
-        const QString device = QStringLiteral("(simulated board)");
-        access.resolver = [device, label = name.text](int) { return PortLocation{device, label}; };
-        access.port = std::make_unique<boardsim::SimulatedPort>(board, boardsim::steadyClock());
+        access.resolver = [label = name.text](int) { return PortLocation{QStringLiteral("(simulated board)"), label}; };
+        access.port = std::make_unique<SharedPort>(self->ports_.at(name.text));
         return access;
     };
+}
+
+const boardsim::SimulatedPort* SimulatedBoards::port(const QString& name) const {
+    const auto it = ports_.find(name);
+    return it == ports_.end() ? nullptr : it->second.get();
 }
 
 }  // namespace vantrel::flasher

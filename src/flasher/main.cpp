@@ -89,8 +89,9 @@ int main(int argc, char* argv[]) {
     setup.out = out;
     if (options.dryRun) {
         QString why;
-        setup.ports = simulatedPortFactory(options, &why);
-        if (!setup.ports) {
+        const std::shared_ptr<SimulatedBoards> boards = SimulatedBoards::make(dryRunBoardOptions(options), &why);
+        if (boards) setup.ports = boards->factory();
+        if (!boards) {
             writeTo(stderr,
                     QStringLiteral("vantrel-flash: --dry-run-with: %1\nTry 'vantrel-flash --help'.\n").arg(why));
             return toInt(ExitCode::Usage);

@@ -125,6 +125,102 @@ TEST(Console, QuietKeepsOnlyFailuresAndResults) {
     EXPECT_EQ(c.out, QStringLiteral("VER=4.01\n"));
 }
 
+// The screen a terminal shows after the given output: carriage return, new
+// line, cursor up (ESC [ n A), clear to the end of the screen (ESC [ J) and
+// of the line (ESC [ K).
+QStringList screenAfter(const QString& output) {
+    QStringList rows{QString()};
+    int row = 0;
+    int column = 0;
+    for (qsizetype i = 0; i < output.size(); ++i) {
+        const QChar c = output[i];
+        if (c == u'\r') {
+            column = 0;
+        } else if (c == u'\n') {
+            ++row;
+            column = 0;
+            if (row >= rows.size()) rows << QString();
+        } else if (c == QChar(0x1b) && i + 1 < output.size() && output[i + 1] == u'[') {
+            qsizetype j = i + 2;
+            QString number;
+            while (j < output.size() && output[j].isDigit()) number += output[j++];
+            const QChar command = output[j];
+            if (command == u'A') row = std::max(0, row - (number.isEmpty() ? 1 : number.toInt()));
+            if (command == u'K') rows[row].truncate(column);
+            if (command == u'J') {
+                rows[row].truncate(column);
+                while (rows.size() > row + 1) rows.removeLast();
+            }
+            i = j;
+        } else {
+            if (rows[row].size() < column) rows[row] += QString(column - rows[row].size(), u' ');
+            rows[row] = rows[row].left(column) + c + rows[row].mid(column + 1);
+            ++column;
+        }
+    }
+    while (!rows.isEmpty() && rows.back().isEmpty()) rows.removeLast();
+    return rows;
+}
+
+TEST(Console, SeveralBoardsOnATerminalKeepOneLineEachBelowTheirMessages) {
+    QString err;
+    qint64 now = 0;
+    Lanes lanes([&err](const QString& t) { err += t; });
+    auto clock = [&now] { return now; };
+    auto sink = [&err](const QString& t) { err += t; };
+    Console a(Console::Style::Terminal, false, QStringLiteral("COM3 @3"), &lanes, sink, sink, clock);
+    Console b(Console::Style::Terminal, false, QStringLiteral("COM4"), &lanes, sink, sink, clock);
+
+    a.info(QStringLiteral("board found"));
+    a.beginTransfer(10, 2);
+    b.beginTransfer(20, 2);
+    for (int line = 1; line <= 10; ++line) {
+        now += 200;
+        a.lineSent(Pass::Download, line, 10);
+        b.lineSent(Pass::Download, line, 20);
+    }
+    b.error(QStringLiteral("vantrel-flash: no reply"));
+    a.endTransfer();
+    a.settle(QStringLiteral("END"));
+
+    QStringList screen = screenAfter(err);
+    ASSERT_EQ(screen.size(), 4) << err.toStdString();
+    EXPECT_EQ(screen[0], QStringLiteral("COM3 @3: board found"));
+    EXPECT_EQ(screen[1], QStringLiteral("COM4: vantrel-flash: no reply"));
+    EXPECT_EQ(screen[2], QStringLiteral("COM3 @3: END"));
+    EXPECT_TRUE(screen[3].startsWith(QStringLiteral("COM4: download 1/2 [############"))) << screen[3].toStdString();
+    EXPECT_TRUE(screen[3].contains(QStringLiteral("10/20"))) << screen[3].toStdString();
+
+    lanes.finish();
+    err += QStringLiteral("summary\n");
+    screen = screenAfter(err);
+    EXPECT_EQ(screen.back(), QStringLiteral("summary")) << "the lanes stay, the cursor below them";
+    EXPECT_EQ(screen[2], QStringLiteral("COM3 @3: END"));
+}
+
+TEST(Console, SeveralBoardsIntoALogNameTheirBoardOnEveryLine) {
+    QString err;
+    QString out;
+    qint64 now = 0;
+    Console c(
+        Console::Style::Plain, false, QStringLiteral("COM3 @7"), nullptr, [&err](const QString& t) { err += t; },
+        [&out](const QString& t) { out += t; }, [&now] { return now; });
+    c.info(QStringLiteral("board found"));
+    c.beginTransfer(10, 1);
+    for (int line = 1; line <= 10; ++line) {
+        now += 100;
+        c.lineSent(Pass::Verify, line, 10);
+    }
+    c.settle(QStringLiteral("END"));  // a log has said it already
+    c.result(QStringLiteral("VER=4.01"));
+
+    const QStringList lines = err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 12) << err.toStdString();
+    for (const QString& line : lines) EXPECT_TRUE(line.startsWith(QStringLiteral("COM3 @7: "))) << line.toStdString();
+    EXPECT_FALSE(err.contains(QChar(0x1b)));
+    EXPECT_EQ(out, QStringLiteral("COM3 @7 VER=4.01\n"));
+}
+
 TEST(Console, DurationsReadAsClockTimes) {
     EXPECT_EQ(formatDuration(-1), QStringLiteral("--:--"));
     EXPECT_EQ(formatDuration(0), QStringLiteral("0:00"));
