@@ -2,11 +2,16 @@
 #include <vector>
 
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "e2e_fixture.h"
@@ -190,6 +195,133 @@ TEST_F(FlasherEndToEnd, NoisyModbusLineStillEndsWithSuccess) {
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
 }
+
+// --fast takes replies as soon as they arrive; the commands on the line are
+// byte for byte those of the normal mode.
+class FastMode : public FlasherEndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FastMode, PutsTheSameCommandsOnTheLineAsTheNormalMode) {
+    const bool modbus = GetParam();
+    std::vector<std::string> board{"--baud", "115200"};
+    if (modbus) board.insert(board.end(), {"--modbus", "5"});
+    test::BoardSim& normal = startBoard(board, 3);
+    test::BoardSim& fast = startBoard(board, 4);
+    const QString file = example("blink.hex");
+    QStringList common{QStringLiteral("--quiet")};
+    if (modbus) common << QStringLiteral("--modbus") << QStringLiteral("5");
+
+    FlashProcess byTick;
+    FlashProcess byArrival;
+    byTick.start(QStringList{QStringLiteral("--port"), QStringLiteral("COM3")} + common + QStringList{file});
+    byArrival.start(QStringList{QStringLiteral("--port"), QStringLiteral("COM4"), QStringLiteral("--fast")} + common +
+                    QStringList{file});
+    ASSERT_TRUE(byTick.finish(2min)) << byTick.err().toStdString();
+    ASSERT_TRUE(byArrival.finish(2min)) << byArrival.err().toStdString();
+    EXPECT_EQ(byTick.code(), 0) << byTick.err().toStdString();
+    EXPECT_EQ(byArrival.code(), 0) << byArrival.err().toStdString();
+
+    const std::vector<Taken> sentByTick = probeOnce(taken(normal.log()));
+    const std::vector<Taken> sentByArrival = probeOnce(taken(fast.log()));
+    ASSERT_EQ(sentByTick.size(), 1 + 2 * linesOf(file).size());
+    EXPECT_EQ(sentByArrival, sentByTick);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, FastMode, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "Modbus" : "Plain");
+});
+
+// Three boards on one line: each gets every line and then its verify form.
+struct BusCase {
+    const char* name;
+    const char* addresses;  // what --modbus is given
+};
+
+void PrintTo(const BusCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WholeBus : public FlasherEndToEnd, public ::testing::WithParamInterface<BusCase> {};
+
+TEST_P(WholeBus, EveryBoardTakesEveryLineAndThenItsVerifyForm) {
+    test::BoardSim& bus = startBoard({"--modbus", "3,7,9"}, 3);
+    const QString file = example("blink.hex");
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"),
+                           QLatin1String(GetParam().addresses), QStringLiteral("--fast"), file},
+                          3min);
+
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("summary: 3 boards: 3 END"))) << p.err().toStdString();
+    std::vector<QByteArray> expected;
+    for (const QByteArray& line : linesOf(file)) expected.push_back("BOOT" + line + "\r\n");
+    for (QByteArray line : linesOf(file)) expected.push_back("BOOT" + line.replace(':', '#') + "\r\n");
+    const std::vector<Taken> commands = taken(bus.log());
+    for (int address : {3, 7, 9}) {
+        std::vector<QByteArray> got;
+        for (const Taken& t : commands)
+            if (t.first == address && t.second != "BOOTi\r\n") got.push_back(t.second);
+        EXPECT_EQ(got, expected) << "board " << address;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, WholeBus, ::testing::Values(BusCase{"List", "3,7,9"}, BusCase{"All", "all"}),
+                         [](const ::testing::TestParamInfo<BusCase>& info) { return std::string(info.param.name); });
+
+// Two ports at the same time, in one process; a board that fails does not
+// stop the other, and the report records both.
+struct TwoPortsCase {
+    const char* name;
+    std::vector<std::string> secondBoard;  // options of the board on COM4
+    int code;
+    const char* secondResult;
+};
+
+void PrintTo(const TwoPortsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TwoPorts : public FlasherEndToEnd, public ::testing::WithParamInterface<TwoPortsCase> {};
+
+TEST_P(TwoPorts, AreFlashedAtOnceAndReported) {
+    test::BoardSim& first = startBoard({}, 3);
+    test::BoardSim& second = startBoard(GetParam().secondBoard, 4);
+    const QString file = example("blink.hex");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString report = dir.filePath(QStringLiteral("run.json"));
+
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--port"),
+                           QStringLiteral("COM4"), QStringLiteral("--report"), report, file});
+
+    EXPECT_EQ(p.code(), GetParam().code) << p.err().toStdString();
+    EXPECT_EQ(probeOnce(taken(first.log())).size(), 1 + 2 * linesOf(file).size()) << "the good board got everything";
+    QFile json(report);
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonArray boards = QJsonDocument::fromJson(json.readAll()).array();
+    ASSERT_EQ(boards.size(), 2);
+    QFile hex(file);
+    ASSERT_TRUE(hex.open(QIODevice::ReadOnly));
+    const QString sha =
+        QString::fromLatin1(QCryptographicHash::hash(hex.readAll(), QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("port")).toString(), QStringLiteral("COM3"));
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("result")).toString(), QStringLiteral("END"));
+    EXPECT_EQ(boards[1].toObject().value(QStringLiteral("port")).toString(), QStringLiteral("COM4"));
+    EXPECT_EQ(boards[1].toObject().value(QStringLiteral("result")).toString(), QLatin1String(GetParam().secondResult));
+    EXPECT_EQ(boards[1].toObject().value(QStringLiteral("exit_code")).toInt(), GetParam().code);
+    for (const QJsonValue& b : boards) {
+        EXPECT_EQ(b.toObject().value(QStringLiteral("sha256")).toString(), sha);
+        EXPECT_EQ(b.toObject().value(QStringLiteral("device")).toString(),
+                  QFileInfo(b.toObject().value(QStringLiteral("port")).toString() == u"COM3"
+                                ? QString::fromStdString(first.aliasPath())
+                                : QString::fromStdString(second.aliasPath()))
+                      .canonicalFilePath());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flasher, TwoPorts,
+    ::testing::Values(TwoPortsCase{"BothSucceed", {}, 0, "END"},
+                      TwoPortsCase{"OneFailsTheOtherGoesOn", {"--error-at-verify", "2"}, 6, "ERROR"}),
+    [](const ::testing::TestParamInfo<TwoPortsCase>& info) { return std::string(info.param.name); });
 
 struct FailureCase {
     const char* name;
