@@ -8,9 +8,9 @@
 // window's fields and answer box are compared with an independent model of
 // the rules:
 // - plain mode: characters wait until a line end; everything up to the last
-//   line end is handed on as one text; more than a frame length without one,
-//   or a quiet tick, hands on what waits; a tick with data empties the
-//   gathered Modbus characters;
+//   line end is handed on as one text; more than a frame length after the
+//   last line end (or without one) hands on everything, as does a quiet
+//   tick; a tick with data empties the gathered Modbus characters;
 // - Modbus mode: the newest 256 characters are kept; the reply handed on is
 //   the one ending with them that starts earliest (address character, "B",
 //   CRC-16 of the rest); otherwise the address or function error text for
@@ -150,8 +150,9 @@ struct ModelCheck {
             quiet = 0;
             held += chunk;
             const qsizetype end = held.lastIndexOf('\n') + 1;
-            if (end > 0 || held.size() > kMaxFrame) {
-                const qsizetype whole = end > 0 ? end : held.size();
+            const qsizetype tail = held.size() - end;
+            if (end > 0 || tail > kMaxFrame) {
+                const qsizetype whole = tail > kMaxFrame ? held.size() : end;
                 handed = held.left(whole);
                 held.remove(0, whole);
             }

@@ -99,10 +99,12 @@ void frmSerial::plainCharactersArrived() {
     // A reply is complete at its line end, however its characters were cut
     // on the way: what follows the last line end waits for the rest. Two
     // replies that arrive together are still handed on as one text.
+    // More than a frame length without a line end is no reply waiting for
+    // its end but babble: it goes on too, and nothing is kept.
     RxHeld += RxLine;
     const qsizetype end = RxHeld.lastIndexOf('\n') + 1;
-    if (end > 0 || RxHeld.size() > kMaxFrame) {
-        const qsizetype whole = end > 0 ? end : RxHeld.size();
+    const qsizetype whole = RxHeld.size() - end > kMaxFrame ? RxHeld.size() : end;
+    if (whole > 0) {
         RxLine = RxHeld.left(whole);
         RxHeld.remove(0, whole);
         handOnReply();

@@ -164,6 +164,16 @@ TEST_F(ReceiverTest, PlainBabbleWithoutLineEndsIsHandedOnBeforeItGrowsPastAFrame
     EXPECT_EQ(handedOn.join(), all) << "every character handed on, once, in order";
 }
 
+TEST_F(ReceiverTest, PlainBabbleAfterALineEndIsNotHeldBeyondAFrame) {
+    const QByteArray tick = "OK\r\n" + QByteArray(300, 'x');
+    f.port->feed(tick);
+
+    EXPECT_NO_THROW(this->tick());
+
+    EXPECT_TRUE(f->RxHeld.isEmpty());
+    EXPECT_EQ(handedOn, QList<QByteArray>{tick}) << "one text, as the tick brought it";
+}
+
 TEST_F(ReceiverTest, CloseDropsAReplyCutShort) {
     f.port->feed("DOWN");
     tick();
