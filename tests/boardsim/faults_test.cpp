@@ -1,3 +1,4 @@
+#include <map>
 #include <ostream>
 
 #include <gtest/gtest.h>
@@ -36,6 +37,8 @@ struct SessionFault {
     std::set<long> silentRecords;
     std::set<long> errorVerifies;
     std::vector<std::string> replies;
+    std::set<long> droppedReplies = {};
+    std::map<long, std::string> replacedReplies = {};
 };
 
 void PrintTo(const SessionFault& c, std::ostream* out) {
@@ -48,6 +51,8 @@ TEST_P(SessionFaults, HitTheCountedCommand) {
     SimConfig config;
     config.faults.silentRecords = GetParam().silentRecords;
     config.faults.errorVerifies = GetParam().errorVerifies;
+    config.faults.droppedReplies = GetParam().droppedReplies;
+    config.faults.replacedReplies = GetParam().replacedReplies;
     Simulator sim(config);
     EXPECT_EQ(runSession(sim), GetParam().replies);
 }
@@ -81,7 +86,26 @@ INSTANTIATE_TEST_SUITE_P(
         SessionFault{"SilenceWinsOverError",
                      {4},
                      {1},
-                     {"VER=4.01\r\n", "OK\r\n", "OK\r\n", "DOWNLOAD\r\n", "", "OK\r\n", "DOWNLOAD\r\n"}}),
+                     {"VER=4.01\r\n", "OK\r\n", "OK\r\n", "DOWNLOAD\r\n", "", "OK\r\n", "DOWNLOAD\r\n"}},
+        // Replies are counted over everything sent, the version answer
+        // included; a dropped reply still counts.
+        SessionFault{"DroppedVersionAnswerAndThirdReply",
+                     {},
+                     {},
+                     {"", "OK\r\n", "", "DOWNLOAD\r\n", "OK\r\n", "OK\r\n", "DOWNLOAD\r\n"},
+                     {1, 3}},
+        SessionFault{"ReplacedRecordReply",
+                     {},
+                     {},
+                     {"VER=4.01\r\n", "OK\r\n", "FORMAT\r\n", "DOWNLOAD\r\n", "OK\r\n", "OK\r\n", "XYZ\r\n"},
+                     {},
+                     {{3, "FORMAT"}, {7, "XYZ"}}},
+        SessionFault{"DropWinsOverReplace",
+                     {},
+                     {},
+                     {"VER=4.01\r\n", "", "OK\r\n", "DOWNLOAD\r\n", "OK\r\n", "OK\r\n", "DOWNLOAD\r\n"},
+                     {2},
+                     {{2, "ERROR"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Faults, FaultsAreLogged) {

@@ -71,7 +71,8 @@ TEST(Options, ReplyFaultSwitchesReachTheirSettings) {
     // As a test or a dry run writes them: one line, blanks between words.
     const ParseResult parsed = parseOptionText(
         "--modbus 5  --noise-before-reply 1 --noise-before-reply=4:7\t--split-reply 2:3:40 "
-        "--split-reply all:5:25 --split-reply 2:1:10 --double-reply 6 --double-reply 9");
+        "--split-reply all:5:25 --split-reply 2:1:10 --double-reply 6 --double-reply 9 --drop-reply 1 "
+        "--drop-reply 2 --replace-reply 3:FORMAT --replace-reply=8:ADR=0A");
     ASSERT_EQ(parsed.error, "");
     const Faults& f = parsed.options.sim.faults;
     EXPECT_TRUE(parsed.options.sim.modbus);
@@ -80,6 +81,8 @@ TEST(Options, ReplyFaultSwitchesReachTheirSettings) {
     EXPECT_EQ(f.splitReplies, (std::map<long, ReplySplit>{{2, {1, 10'000}}}));
     EXPECT_EQ(f.splitEveryReply, (ReplySplit{5, 25'000}));
     EXPECT_EQ(f.doubledReplies, (std::set<long>{6, 9}));
+    EXPECT_EQ(f.droppedReplies, (std::set<long>{1, 2}));
+    EXPECT_EQ(f.replacedReplies, (std::map<long, std::string>{{3, "FORMAT"}, {8, "ADR=0A"}}));
 }
 
 TEST(Options, PlainModeWithoutAnything) {
@@ -127,6 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NegativeDelay", {"--reply-delay", "-5"}, "bad value for --reply-delay"},
         BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
         BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
+        BadCase{"DropReplyZero", {"--drop-reply", "0"}, "bad value for --drop-reply"},
+        BadCase{"ReplaceReplyWithoutText", {"--replace-reply", "3:"}, "bad value for --replace-reply"},
+        BadCase{"ReplaceReplyWithoutNumber", {"--replace-reply", "FORMAT"}, "bad value for --replace-reply"},
         BadCase{"ZeroBaud", {"--baud", "0"}, "bad value for --baud"},
         BadCase{"TrailingJunk", {"--baud", "9600x"}, "bad value for --baud"},
         BadCase{"BadCrcInPlainMode", {"--bad-crc-reply", "1"}, "--bad-crc-reply needs --modbus"},

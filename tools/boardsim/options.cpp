@@ -170,6 +170,17 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
              return true;
          }},
         {"--double-reply", count(f.doubledReplies)},
+        {"--drop-reply", count(f.droppedReplies)},
+        {"--replace-reply",
+         [&](const std::string& v) {
+             // N:TEXT, the text without its CR LF
+             const std::size_t colon = v.find(':');
+             if (colon == std::string::npos || colon + 1 >= v.size()) return false;
+             const auto reply = parseCount(v.substr(0, colon));
+             if (!reply) return false;
+             f.replacedReplies[*reply] = v.substr(colon + 1);
+             return true;
+         }},
         {"--dribble", [&](const std::string& v) { return millis(f.dribbleGap)(v) && f.dribbleGap > 0; }},
         {"--reply-delay", millis(f.replyDelay)},
         {"--noise",
@@ -275,6 +286,9 @@ replies too, the answers to BOOTi included):
   --split-reply N:K:MS  reply N (or all) leaves as K bytes, MS pause, the rest
                         (repeatable)
   --double-reply N      reply N goes out twice, back to back (repeatable)
+  --drop-reply N        reply N is not sent; it still counts (repeatable)
+  --replace-reply N:TEXT
+                        reply N is TEXT (CR LF added) instead (repeatable)
   --dribble MS          send replies one byte at a time, MS apart
   --reply-delay MS      wait MS before each reply
   --noise PCT           chance in percent of a random byte before each byte sent

@@ -136,9 +136,18 @@ void Simulator::queueReply(Micros at, int address, const std::string& text) {
     const long number = ++replies_;
     const Faults& faults = config_.faults;
     const std::optional<int> logged = logAddress(address);
-    std::string wire = text;
+    if (faults.droppedReplies.contains(number)) {
+        note(at, "fault drop-reply " + std::to_string(number), logged);
+        return;
+    }
+    std::string reply = text;
+    if (const auto instead = faults.replacedReplies.find(number); instead != faults.replacedReplies.end()) {
+        reply = instead->second + "\r\n";
+        note(at, "fault replace-reply " + std::to_string(number) + " " + instead->second, logged);
+    }
+    std::string wire = reply;
     if (config_.modbus) {
-        wire = buildFrame(static_cast<std::uint8_t>(address), "B" + text);
+        wire = buildFrame(static_cast<std::uint8_t>(address), "B" + reply);
         if (faults.damagedReplies.contains(number)) {
             wire[wire.size() - 2] = static_cast<char>(~wire[wire.size() - 2]);
             wire[wire.size() - 1] = static_cast<char>(~wire[wire.size() - 1]);
@@ -198,7 +207,7 @@ void Simulator::queueReply(Micros at, int address, const std::string& text) {
     for (std::size_t i = 0; i < sent.size(); ++i) {
         if (i > 0) when += std::max(step, sent[i].pause);
         OutByte out{when, sent[i].byte, std::nullopt};
-        if (i == 0) out.log = LogEntry{0, "TX", logged, text, {}};
+        if (i == 0) out.log = LogEntry{0, "TX", logged, reply, {}};
         output_.push_back(std::move(out));
     }
     // The next reply keeps the same pace: its first byte one step after our last.

@@ -33,16 +33,18 @@ struct ReplySplit {
 // from 1 in the order they are sent, the answers to "BOOTi" included (a reply
 // that is lost is not sent and so not counted).
 struct Faults {
-    std::set<long> silentRecords;               // record commands whose reply is lost
-    std::set<long> errorVerifies;               // verify commands answered "ERROR" whatever they hold
-    std::set<long> damagedReplies;              // replies sent with a broken CRC (Modbus)
-    std::map<long, int> noiseBeforeReplies;     // reply -> random bytes sent right in front of it
-    std::map<long, ReplySplit> splitReplies;    // reply -> where it is cut and how long it pauses
-    std::optional<ReplySplit> splitEveryReply;  // for replies without their own entry
-    std::set<long> doubledReplies;              // replies that go out twice, back to back
-    Micros dribbleGap = 0;                      // send replies one byte at a time, this far apart
-    Micros replyDelay = 0;                      // wait this long before answering
-    double noisePercent = 0;                    // chance of a random byte before each byte sent
+    std::set<long> silentRecords;                 // record commands whose reply is lost
+    std::set<long> errorVerifies;                 // verify commands answered "ERROR" whatever they hold
+    std::set<long> damagedReplies;                // replies sent with a broken CRC (Modbus)
+    std::map<long, int> noiseBeforeReplies;       // reply -> random bytes sent right in front of it
+    std::map<long, ReplySplit> splitReplies;      // reply -> where it is cut and how long it pauses
+    std::optional<ReplySplit> splitEveryReply;    // for replies without their own entry
+    std::set<long> doubledReplies;                // replies that go out twice, back to back
+    std::set<long> droppedReplies;                // replies never sent (they still count)
+    std::map<long, std::string> replacedReplies;  // reply -> the text sent instead (without CR LF)
+    Micros dribbleGap = 0;                        // send replies one byte at a time, this far apart
+    Micros replyDelay = 0;                        // wait this long before answering
+    double noisePercent = 0;                      // chance of a random byte before each byte sent
     std::uint32_t noiseSeed = 1;
     long unplugAfterRecord = 0;  // port vanishes once this record is answered; 0: never
 };
