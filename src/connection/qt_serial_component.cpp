@@ -4,9 +4,9 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "common/failure.h"
 #include "connection/link_trace.h"
 #include "connection/port_naming.h"
-#include "window/failure.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>

@@ -6,11 +6,11 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "common/failure.h"
 #include "connection/port_naming.h"
 #include "flasher/open_hints.h"
 #include "link/numeric_text.h"
 #include "transfer/hex_file.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
 

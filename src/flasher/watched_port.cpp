@@ -1,6 +1,6 @@
 #include "flasher/watched_port.h"
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 namespace vantrel::flasher {
 

@@ -1,7 +1,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "window/failure.h"
+#include "common/failure.h"
 #include "window/frm_serial.h"
 #include "window/lamp.h"
 

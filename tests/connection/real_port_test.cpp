@@ -26,11 +26,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "connection/qt_serial_component.h"
 #include "env_guard.h"
 #include "fake_platform.h"
 #include "qt_print.h"
-#include "window/failure.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 
