@@ -80,7 +80,7 @@ sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
 # a scratch copy of its seed corpus in fuzz/corpus/<target>/.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_ALL     := receiver hex_loader numeric_texts line_sender
+FUZZ_ALL     := receiver hex_loader hex_download numeric_texts line_sender
 FUZZ_TARGETS ?= $(FUZZ_ALL)
 
 $(FUZZ_BUILD)/CMakeCache.txt:
