@@ -58,7 +58,7 @@ class FlashProcess {
 // that failed either is not an RX entry), these are the bytes on the wire.
 using Taken = std::pair<int, QByteArray>;
 
-std::vector<Taken> taken(const test::BoardSim::Log& log) {
+std::vector<Taken> taken(const BoardSim::Log& log) {
     std::vector<Taken> out;
     for (const auto& e : log)
         if (e.direction == "RX") out.emplace_back(e.address.value_or(-1), QByteArray::fromStdString(e.bytes));
@@ -105,8 +105,8 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     const SameCase& c = GetParam();
     const std::vector<std::string> boardOptions =
         c.modbus ? std::vector<std::string>{"--modbus", "5"} : std::vector<std::string>{};
-    test::BoardSim& flashed = startBoard(boardOptions, 3);
-    test::BoardSim& clicked = startBoard(boardOptions, 4);
+    BoardSim& flashed = startBoard(boardOptions, 3);
+    BoardSim& clicked = startBoard(boardOptions, 4);
     const QString file = example(c.file);
 
     // The flasher on COM3 and the window on COM4, side by side.
@@ -138,7 +138,7 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     const auto byWindow = clicked.log();
     const std::vector<Taken> sentByFlasher = probeOnce(taken(byFlasher));
     const std::vector<Taken> sentByWindow = probeOnce(taken(byWindow));
-    ASSERT_EQ(sentByFlasher.size(), 1 + 2 * linesOf(file).size());
+    ASSERT_EQ(sentByFlasher.size(), 1 + 2 * hexFileLines(file).size());
     ASSERT_EQ(sentByFlasher.size(), sentByWindow.size());
     for (std::size_t i = 0; i < sentByWindow.size(); ++i) {
         ASSERT_EQ(sentByFlasher[i].first, sentByWindow[i].first) << "address of command " << i;
@@ -171,7 +171,7 @@ class FailureExit : public FlasherEndToEnd, public ::testing::WithParamInterface
 
 TEST_P(FailureExit, EndsWithTheCodeForTheCause) {
     const FailureCase& c = GetParam();
-    test::BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
+    BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
     QStringList arguments;
     for (const char* a : c.arguments)
         arguments << (QLatin1String(a) == QLatin1String("@blink") ? example("blink.hex") : QString::fromUtf8(a));
@@ -247,7 +247,7 @@ TEST_F(FlasherEndToEnd, BusyPortIsReportedWithItsRemedy) {
 }
 
 TEST_F(FlasherEndToEnd, ListShowsTheAliasOfASimulatedBoard) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     FlashProcess& p = run({QStringLiteral("--list")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     const QString line =
@@ -286,7 +286,7 @@ TEST_F(FlasherEndToEnd, WithoutTraceNoFrameIsLogged) {
 }
 
 TEST_F(FlasherEndToEnd, DevicePathIsReachedWithoutTheUsersAliases) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     const QString ports = QString::fromStdString(portsDir());
     FlashProcess& p = run({QStringLiteral("--port"), QString::fromStdString(board.ptyPath()), example("blink.hex")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
@@ -297,7 +297,7 @@ TEST_F(FlasherEndToEnd, DevicePathIsReachedWithoutTheUsersAliases) {
 }
 
 TEST_F(FlasherEndToEnd, InstallFollowsASuccessfulTransfer) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     FlashProcess& p =
         run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--install"), example("blink.hex")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
