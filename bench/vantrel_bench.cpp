@@ -297,7 +297,6 @@ void BM_IdleOpenPort(benchmark::State& state) {
             state.SkipWithError(rig.error.c_str());
             return;
         }
-        LiveWindow& live = *rig.live;
         QTest::qWait(500);
         const double cpu0 = cpuSeconds();
         QElapsedTimer wall;
