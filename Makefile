@@ -8,19 +8,19 @@ SUDO        := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian 12 packages for the build, the tests (locales: the sources from which
 # a test builds a decimal-comma locale), the simulated board's example files,
-# the screenshots, the sanitizer and fuzzing builds, and the package and its
-# checks.
+# the screenshots, the sanitizer and fuzzing builds, the format check, and the
+# package and its checks.
 PACKAGES := build-essential cmake pkg-config \
 	qt6-base-dev qt6-serialport-dev libgl-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev locales \
 	gputils srecord \
-	clang libclang-rt-14-dev \
+	clang libclang-rt-14-dev clang-format \
 	xvfb xauth x11-apps imagemagick fonts-liberation \
 	dpkg-dev lintian desktop-file-utils appstream mandoc
 
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build test run demo install package bench soak sanitize fuzz format clean
+.PHONY: all deps configure build test run demo install package bench soak sanitize fuzz format format-check clean
 
 all: build
 
@@ -110,7 +110,7 @@ sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
 # a scratch copy of its seed corpus in fuzz/corpus/<target>/.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_ALL     := receiver hex_loader numeric_texts line_sender
+FUZZ_ALL     := receiver hex_loader hex_download numeric_texts line_sender
 FUZZ_TARGETS ?= $(FUZZ_ALL)
 
 $(FUZZ_BUILD)/CMakeCache.txt:
@@ -140,8 +140,16 @@ soak: deps $(BENCH_BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS) --target vantrel_bench
 	$(BENCH_BUILD)/bin/vantrel_bench --soak=$(SOAK_SECONDS)
 
-format:
-	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+# The tracked C++ sources, formatted by .clang-format at the root.
+FORMAT_FILES = git ls-files -z '*.cpp' '*.h'
+
+format: deps
+	$(FORMAT_FILES) | xargs -0 -r clang-format -i
+
+# Fails, naming each place, when a tracked source is not as `make format` leaves it.
+format-check: deps
+	$(FORMAT_FILES) | xargs -0 -r clang-format --dry-run -Werror
+	@echo "format-check: every tracked C++ source is formatted"
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-bench build-package

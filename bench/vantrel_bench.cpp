@@ -30,10 +30,10 @@
 #include <benchmark/benchmark.h>
 
 #include "board_sim.h"
-#include "connection/qt_serial_component.h"
 #include "fake_platform.h"
 #include "hex_generator.h"
 #include "link/crc16.h"
+#include "real_window.h"
 #include "transfer/hex_file.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
@@ -114,8 +114,9 @@ Workspace& workspace() {
     return w;
 }
 
-struct LiveWindow : vantrel::testing::RecordingWindow {
-    LiveWindow() : RecordingWindow(std::make_unique<vantrel::QtSerialComponent>(), vantrel::makeThreadSleeper()) {}
+// The tests' real window, with the real pause, and what a benchmark does with it.
+struct LiveWindow : vantrel::testing::RealWindow {
+    LiveWindow() : RealWindow(Pause::Real) {}
 
     // No probe, at the given speed; Modbus frames go to address 1.
     bool open(int baud, bool modbus = false) {
@@ -133,11 +134,11 @@ struct LiveWindow : vantrel::testing::RecordingWindow {
     }
 };
 
-std::unique_ptr<vantrel::test::BoardSim> startBoard(int paceBaud, bool modbus = false) {
+std::unique_ptr<vantrel::testing::BoardSim> startBoard(int paceBaud, bool modbus = false) {
     std::vector<std::string> options;
     if (paceBaud > 0) options = {"--baud", std::to_string(paceBaud)};
     if (modbus) options.insert(options.end(), {"--modbus", "1"});
-    auto sim = std::make_unique<vantrel::test::BoardSim>(options);
+    auto sim = std::make_unique<vantrel::testing::BoardSim>(options);
     sim->setAlias(workspace().portsDir(), 3);
     if (!sim->start()) return nullptr;
     return sim;
@@ -146,7 +147,7 @@ std::unique_ptr<vantrel::test::BoardSim> startBoard(int paceBaud, bool modbus = 
 // The simulated board behind COM3 and the window open on it, without the
 // probe. The window goes before the board.
 struct Rig {
-    std::unique_ptr<vantrel::test::BoardSim> board;
+    std::unique_ptr<vantrel::testing::BoardSim> board;
     std::unique_ptr<LiveWindow> live;
     std::string error;
 
@@ -297,7 +298,6 @@ void BM_IdleOpenPort(benchmark::State& state) {
             state.SkipWithError(rig.error.c_str());
             return;
         }
-        LiveWindow& live = *rig.live;
         QTest::qWait(500);
         const double cpu0 = cpuSeconds();
         QElapsedTimer wall;

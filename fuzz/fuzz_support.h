@@ -1,29 +1,20 @@
 #pragma once
 
-// Shared pieces of the fuzz targets: the application object the widgets need,
-// a check that aborts (so libFuzzer records the input), and an independent
-// CRC-16/MODBUS to judge frames with.
+// Shared pieces of the fuzz targets, Qt Core only: a check that aborts (so
+// libFuzzer records the input), readable dumps of the state, an independent
+// CRC-16/MODBUS to judge frames with and an independent split of a HEX file's
+// text. The targets that build a window add fuzz_window.h.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <QApplication>
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace vantrel::fuzz {
-
-// The widgets need an application object. It is never destroyed: libFuzzer
-// ends the process with exit(), when Qt's own statics may already be gone.
-inline void initApplication(int* argc, char*** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt's own warnings about the offscreen platform would drown the fuzzer's report.
-    qputenv("QT_LOGGING_RULES", "*.debug=false;qt.qpa.*=false");
-    static QApplication* app = new QApplication(*argc, *argv);
-    (void)app;
-}
 
 [[noreturn]] inline void violated(const char* file, int line, const char* what, const std::string& detail) {
     std::fprintf(stderr, "\n*** invariant violated at %s:%d: %s\n%s\n", file, line, what, detail.c_str());
@@ -62,6 +53,18 @@ inline QByteArray withCrc(QByteArray frame) {
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
     return frame;
+}
+
+// The fields of a HEX file, worked out apart from the loader: every line end
+// and comma becomes one newline, and the text is cut at the newlines.
+inline QList<QByteArray> referenceHexFields(QByteArray text) {
+    text.replace("\r\n", "\n");
+    text.replace('\r', '\n');
+    text.replace(',', '\n');
+    QList<QByteArray> fields = text.split('\n');
+    // A delimiter at the end (or an empty text) leaves one empty piece behind.
+    if (fields.last().isEmpty()) fields.removeLast();
+    return fields;
 }
 
 }  // namespace vantrel::fuzz

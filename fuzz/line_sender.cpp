@@ -29,6 +29,7 @@
 
 #include "fake_platform.h"
 #include "fuzz_support.h"
+#include "fuzz_window.h"
 #include "window/progress_bar.h"
 
 using vantrel::fuzz::show;

@@ -178,30 +178,60 @@ def receiver_seeds():
              [("reply", True, None, b"ERROR", None), ("tick", 300)])
 
 
-# --- hex_loader -------------------------------------------------------------
+# --- hex_download -----------------------------------------------------------
 
 
-def hex_loader(name, contents, verify=False, modbus=False, repeat=1, sends=8, oks=0x5555, earlier=(0, 0)):
+def hex_download(name, contents, verify=False, modbus=False, repeat=1, sends=8, oks=0x5555, earlier=(0, 0)):
     i = Input().boolean(verify).boolean(modbus)
     i.integral(earlier[0], -2, 9000).integral(earlier[1], -2, 9000)
     i.boolean(repeat > 1)
     if repeat > 1:
         i.integral(repeat, 1, 10000)
     i.integral(sends, 0, 48).uint(oks, 8).rest(contents)
+    write("hex_download", name, i.bytes())
+
+
+def hex_download_seeds():
+    blink = (HERE.parent / "examples" / "blink.hex").read_bytes()
+    medium = (HERE.parent / "examples" / "medium.hex").read_bytes()
+    hex_download("blink_download", blink, sends=20)
+    hex_download("blink_verify_modbus", blink, verify=True, modbus=True, sends=20)
+    hex_download("medium_head_crlf", b"\r\n".join(medium.splitlines()[:12]) + b"\r\n", sends=16, earlier=(40, 7))
+    hex_download("eof_record_only", b":00000001FF", verify=True, sends=3)
+    hex_download("mixed_line_ends", b":020000040000FA\r\n:00000001FF\n\r,:10,\r\r\n", sends=12)
+    hex_download("empty_file", b"", sends=2, earlier=(5, 2))
+    hex_download("exactly_9000_lines", b":0\n", repeat=9000, sends=4)
+    hex_download("9001_lines", b":0\r\n", repeat=9001, sends=4, earlier=(12, 3))
+
+
+# --- hex_loader -------------------------------------------------------------
+
+
+def hex_loader(name, contents, repeat=1, limit=9000):
+    i = Input().boolean(repeat > 1)
+    if repeat > 1:
+        i.integral(repeat, 1, 10000)
+    i.boolean(limit == 9000)
+    if limit != 9000:
+        i.integral(limit, 0, 9000)
+    i.rest(contents)
     write("hex_loader", name, i.bytes())
 
 
 def hex_loader_seeds():
     blink = (HERE.parent / "examples" / "blink.hex").read_bytes()
     medium = (HERE.parent / "examples" / "medium.hex").read_bytes()
-    hex_loader("blink_download", blink, sends=20)
-    hex_loader("blink_verify_modbus", blink, verify=True, modbus=True, sends=20)
-    hex_loader("medium_head_crlf", b"\r\n".join(medium.splitlines()[:12]) + b"\r\n", sends=16, earlier=(40, 7))
-    hex_loader("eof_record_only", b":00000001FF", verify=True, sends=3)
-    hex_loader("mixed_line_ends", b":020000040000FA\r\n:00000001FF\n\r,:10,\r\r\n", sends=12)
-    hex_loader("empty_file", b"", sends=2, earlier=(5, 2))
-    hex_loader("exactly_9000_lines", b":0\n", repeat=9000, sends=4)
-    hex_loader("9001_lines", b":0\r\n", repeat=9001, sends=4, earlier=(12, 3))
+    blink_lines = len(blink.splitlines())
+    hex_loader("blink", blink)
+    hex_loader("blink_at_its_line_count", blink, limit=blink_lines)
+    hex_loader("blink_one_line_over", blink, limit=blink_lines - 1)
+    hex_loader("medium_head_crlf", b"\r\n".join(medium.splitlines()[:12]) + b"\r\n")
+    hex_loader("mixed_line_ends", b":020000040000FA\r\n:00000001FF\n\r,:10,\r\r\n")
+    hex_loader("no_line_end_at_the_end", b":020000040000FA\n:00000001FF")
+    hex_loader("empty_file", b"")
+    hex_loader("empty_file_no_lines_allowed", b"", limit=0)
+    hex_loader("exactly_9000_lines", b":0\n", repeat=9000)
+    hex_loader("9001_lines", b":0\r\n", repeat=9001)
 
 
 # --- numeric_texts ----------------------------------------------------------
@@ -302,13 +332,15 @@ def dictionaries():
         + "".join(f'"{w}"\n' for w in ["VER=", "ERROR", "DOWNLOAD", "FORMAT", "OK", "VER", "DOWN", "\\x0d\\x0a"]))
     (HERE / "numeric_texts.dict").write_text(
         "# Pieces of numbers.\n" + "".join(f'"{w}"\n' for w in ["&H", "&h", "e+", "E-", ".", "-", "+", " ", "\\x09"]))
-    (HERE / "hex_loader.dict").write_text(
-        "# Pieces of Intel HEX files and field delimiters.\n"
-        + "".join(f'"{w}"\n' for w in [":", "\\x0d\\x0a", "\\x0a", "\\x0d", ",", ":00000001FF", ":020000040000FA"]))
+    for target in ("hex_loader", "hex_download"):
+        (HERE / f"{target}.dict").write_text(
+            "# Pieces of Intel HEX files and field delimiters.\n"
+            + "".join(f'"{w}"\n' for w in [":", "\\x0d\\x0a", "\\x0a", "\\x0d", ",", ":00000001FF", ":020000040000FA"]))
 
 
 if __name__ == "__main__":
     receiver_seeds()
+    hex_download_seeds()
     hex_loader_seeds()
     numeric_seeds()
     line_sender_seeds()

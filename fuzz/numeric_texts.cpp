@@ -27,11 +27,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include "common/failure.h"
 #include "fuzz_support.h"
 #include "link/hex_digits.h"
 #include "link/numeric_text.h"
 #include "service/address_digits.h"
-#include "window/failure.h"
 
 using vantrel::fuzz::show;
 

@@ -35,6 +35,7 @@
 
 #include "fake_platform.h"
 #include "fuzz_support.h"
+#include "fuzz_window.h"
 #include "link/numeric_text.h"
 #include "window/lamp.h"
 

@@ -5,8 +5,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "common/failure.h"
 #include "link/numeric_text.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"

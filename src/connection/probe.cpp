@@ -2,7 +2,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "window/failure.h"
+#include "common/failure.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
 #include "window/texts.h"

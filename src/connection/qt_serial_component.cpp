@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "common/failure.h"
 #include "connection/link_trace.h"
-#include "window/failure.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>

@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "common/failure.h"
 #include "flasher/open_hints.h"
 #include "link/numeric_text.h"
 #include "transfer/hex_file.h"
-#include "window/failure.h"
 
 namespace vantrel::flasher {
 namespace {

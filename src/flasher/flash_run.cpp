@@ -7,11 +7,11 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include "common/failure.h"
 #include "connection/qt_serial_component.h"
 #include "flasher/flash_job.h"
 #include "flasher/port_choice.h"
 #include "transfer/hex_file.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 
 namespace vantrel::flasher {

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>

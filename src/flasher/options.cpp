@@ -4,8 +4,8 @@
 
 #include <QCommandLineParser>
 
+#include "common/failure.h"
 #include "link/numeric_text.h"
-#include "window/failure.h"
 
 namespace vantrel::flasher {
 namespace {

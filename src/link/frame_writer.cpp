@@ -2,9 +2,9 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include "common/failure.h"
 #include "link/crc16.h"
 #include "link/numeric_text.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/lamp.h"
 

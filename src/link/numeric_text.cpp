@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 namespace vantrel {
 namespace {

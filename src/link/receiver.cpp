@@ -1,8 +1,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include "common/failure.h"
 #include "link/crc16.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/lamp.h"
 

@@ -1,7 +1,7 @@
 #include <QPushButton>
 
+#include "common/failure.h"
 #include "transfer/hex_file.h"
-#include "window/failure.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
 #include "window/texts.h"

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 namespace vantrel {
 namespace {

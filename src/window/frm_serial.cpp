@@ -11,9 +11,9 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "common/failure.h"
 #include "link/hex_digits.h"
 #include "window/app_icon.h"
-#include "window/failure.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 #include "window/texts.h"

@@ -1,5 +1,42 @@
 #pragma once
 
+// Map of the window: each control that runs a handler, its caption, and the
+// file (under src/) that defines the handler; then the helpers the handlers
+// share. tests/window checks every row against the sources.
+//
+// | Control     | Caption                       | Handler           | File                         |
+// |-------------|-------------------------------|-------------------|------------------------------|
+// | BTNOpenCom  | Open                          | BTNOpenCom_Click  | connection/open_close.cpp    |
+// | BTNCloseCom | Close                         | BTNCloseCom_Click | connection/open_close.cpp    |
+// | (window)    | close box                     | Form_Unload       | connection/open_close.cpp    |
+// | Timer3      | (probe tick, 200 ms)          | Timer3_Timer      | connection/probe.cpp         |
+// | TMRComm     | (receive tick, 20 ms)         | TMRComm_Timer     | link/receiver.cpp            |
+// | MSComm1     | (bytes arrived; --fast only)  | MSComm1_OnComm    | link/receiver.cpp            |
+// | Command3    | Open File and  Download       | Command3_Click    | transfer/download.cpp        |
+// | Command2    | Verify                        | Command2_Click    | transfer/download.cpp        |
+// | Command5    | Send (below the client area)  | Command5_Click    | transfer/line_sender.cpp     |
+// | Command6    | Install                       | Command6_Click    | transfer/install.cpp         |
+// | Command4    | ?                             | Command4_Click    | service/service_commands.cpp |
+// | Command1    | Set Addr                      | Command1_Click    | service/service_commands.cpp |
+// | -           | (quiet open for the USB scan) | OPEN_PORT         | connection/open_close.cpp    |
+// | -           | (frame writer)                | WriteCOM32        | link/frame_writer.cpp        |
+// | -           | (CRC-16 of a frame)           | CRC16             | link/frame_writer.cpp        |
+// | -           | (reply interpreter)           | Com_Parser        | link/reply_parser.cpp        |
+// | -           | (port controls on/off)        | SwitchTags        | window/frm_serial.cpp        |
+// | -           | (hex digits)                  | Decode            | window/frm_serial.cpp        |
+// | -           | (hex digits)                  | Decode2           | window/frm_serial.cpp        |
+// | -           | (a handler, failures boxed)   | invokeGuarded     | window/frm_serial.cpp        |
+//
+// What happens is also announced as signals (commandWritten, lineSent,
+// replyAccepted, replyInterpreted, openFailed, probeGaveUp, startFailed,
+// portLost, handlerFailed), from within the handlers, for tools that follow
+// the window without reading its controls.
+//
+// The boxes the handlers read and write: txt(0) the port, Option1..Option4
+// the speed, Check1 Modbus, Text1 the device address, Text2 the new address,
+// Label2 the status line, Text8 the last reply, vbalProgressBar1 the
+// transfer, Pic the lamp.
+
 #include <array>
 
 #include <QByteArray>

@@ -10,14 +10,16 @@
 #include "board_sim.h"
 #include "framing.h"
 #include "log_line.h"
-#include "pty_client.h"
+#include "pseudo_terminal.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using vantrel::test::BoardSim;
-using vantrel::test::BoardSimLogEntry;
-using vantrel::test::parseBoardSimLogLine;
+using vantrel::testing::BoardSim;
+using vantrel::testing::BoardSimLogEntry;
+using vantrel::testing::parseBoardSimLogLine;
+using vantrel::testing::ptyAvailable;
+using vantrel::testing::PtyClient;
 
 struct LineCase {
     const char* name;

@@ -1,8 +1,12 @@
-#include <fstream>
 #include <ostream>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
 
 #include <gtest/gtest.h>
 
+#include "hex_commands.h"
 #include "simulator.h"
 
 namespace boardsim {
@@ -19,32 +23,23 @@ void PrintTo(const ExampleCase& c, std::ostream* out) {
 
 class ExampleImage : public ::testing::TestWithParam<ExampleCase> {};
 
-std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.ends_with('\r')) line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-    }
-    return lines;
-}
-
 // What the loader does with a file: every line as a download command, then
 // every line again with ':' made '#' as a verify command.
 TEST_P(ExampleImage, DownloadsAndVerifies) {
-    const auto lines = readLines(std::string(VANTREL_EXAMPLES_DIR) + "/" + GetParam().file);
-    ASSERT_GE(lines.size(), 2U) << GetParam().file;
+    const QList<QByteArray> lines =
+        vantrel::testing::hexFileLines(QStringLiteral(VANTREL_EXAMPLES_DIR "/") + QLatin1String(GetParam().file));
+    ASSERT_GE(lines.size(), 2) << GetParam().file;
     Simulator sim(SimConfig{});
-    for (const char mark : {':', '#'}) {
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string line = lines[i];
-            ASSERT_EQ(line[0], ':') << GetParam().file << " line " << i + 1;
-            line[0] = mark;
-            sim.receive(0, "BOOT" + line + "\r\n");
+    for (const bool verify : {false, true}) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            ASSERT_TRUE(lines[i].startsWith(':')) << GetParam().file << " line " << i + 1;
+            const QByteArray command =
+                verify ? vantrel::testing::verifyCommand(lines[i]) : vantrel::testing::downloadCommand(lines[i]);
+            sim.receive(0, command.toStdString());
             const std::string reply = sim.takeDue(0);
             const bool last = i + 1 == lines.size();
-            ASSERT_EQ(reply, last ? "DOWNLOAD\r\n" : "OK\r\n") << mark << " line " << i + 1 << ": " << lines[i];
+            ASSERT_EQ(reply, last ? "DOWNLOAD\r\n" : "OK\r\n")
+                << (verify ? "verify" : "download") << " line " << i + 1 << ": " << lines[i].toStdString();
         }
     }
     EXPECT_EQ(sim.board(0).storedBytes(), GetParam().dataBytes);

@@ -1,7 +1,6 @@
 // The real boardsim executable on a real pty, driven the way the loader does.
 
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,13 +11,19 @@
 #include "board_sim.h"
 #include "crc16.h"
 #include "framing.h"
+#include "hex_commands.h"
 #include "log_line.h"
-#include "pty_client.h"
+#include "pseudo_terminal.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using vantrel::test::BoardSim;
+using vantrel::testing::BoardSim;
+using vantrel::testing::downloadCommand;
+using vantrel::testing::hexFileLines;
+using vantrel::testing::ptyAvailable;
+using vantrel::testing::PtyClient;
+using vantrel::testing::verifyCommand;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kReplyTimeout = 10s;
@@ -62,16 +67,6 @@ std::string modbusReply(int address, std::string_view text) {
     return boardsim::buildFrame(static_cast<std::uint8_t>(address), "B" + std::string(text));
 }
 
-std::vector<std::string> blinkLines() {
-    std::ifstream in(std::string(VANTREL_EXAMPLES_DIR) + "/blink.hex");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (line.ends_with('\r')) line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 TEST_F(LiveBoard, PlainSessionFromVersionToApplication) {
     BoardSim sim;
     ASSERT_TRUE(sim.start()) << sim.error();
@@ -80,21 +75,20 @@ TEST_F(LiveBoard, PlainSessionFromVersionToApplication) {
 
     client.send("BOOTi\r\n");
     EXPECT_EQ(client.readLine(), "VER=4.01\r\n");
-    const auto lines = blinkLines();
+    const QList<QByteArray> lines = hexFileLines(QStringLiteral(VANTREL_EXAMPLES_DIR "/blink.hex"));
     ASSERT_FALSE(lines.empty());
-    for (const char mark : {':', '#'}) {
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string line = lines[i];
-            line[0] = mark;
-            client.send("BOOT" + line + "\r\n");
-            ASSERT_EQ(client.readLine(), i + 1 == lines.size() ? "DOWNLOAD\r\n" : "OK\r\n") << line;
+    for (const bool verify : {false, true}) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const std::string command = (verify ? verifyCommand(lines[i]) : downloadCommand(lines[i])).toStdString();
+            client.send(command);
+            ASSERT_EQ(client.readLine(), i + 1 == lines.size() ? "DOWNLOAD\r\n" : "OK\r\n") << command;
         }
     }
     client.send("BOOTg\r\n");
     client.send("VER\r\n");
     EXPECT_EQ(client.readLine(), "VER=APP 1.0\r\n");
 
-    const std::size_t commands = 3 + 2 * lines.size();
+    const std::size_t commands = 3 + 2 * static_cast<std::size_t>(lines.size());
     ASSERT_TRUE(sim.waitForLog(
         [commands](const BoardSim::Log& log) {
             std::size_t received = 0;

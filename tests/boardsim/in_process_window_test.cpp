@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "hex_commands.h"
 #include "simulated_port.h"
 #include "window/colors.h"
 #include "window/frm_serial.h"
@@ -97,17 +98,6 @@ class InProcessWindow : public ::testing::Test {
     }
 
     static QString blink() { return QStringLiteral(VANTREL_EXAMPLES_DIR "/blink.hex"); }
-    static QList<QByteArray> linesOf(const QString& path) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return {};
-        QList<QByteArray> lines;
-        for (QByteArray line : f.readAll().split('\n')) {
-            if (line.endsWith('\r')) line.chop(1);
-            if (!line.isEmpty()) lines.append(line);
-        }
-        return lines;
-    }
-    static QByteArray verifyForm(QByteArray line) { return "BOOT" + line.replace(':', '#') + "\r\n"; }
 
     boardsim::VirtualClock clock;
     boardsim::SimulatedPort* board = nullptr;
@@ -142,7 +132,7 @@ TEST_P(WholeTransfer, ProbeThenDownloadAndVerifyEndGreen) {
     EXPECT_EQ(board->commPort(), 3);
     ASSERT_TRUE(runUntil([&] { return probeAnswered(); })) << w()->Label2->text().toStdString();
 
-    const QList<QByteArray> lines = linesOf(blink());
+    const QList<QByteArray> lines = hexFileLines(blink());
     ASSERT_EQ(lines.size(), 12);
     window->dialog->nextPath = blink();
     w()->Command3_Click();
@@ -156,8 +146,7 @@ TEST_P(WholeTransfer, ProbeThenDownloadAndVerifyEndGreen) {
 
     // The probe's one question, every line, then every line's verify form.
     std::vector<QByteArray> expected{QByteArrayLiteral("BOOTi\r\n")};
-    for (const QByteArray& line : lines) expected.push_back("BOOT" + line + "\r\n");
-    for (const QByteArray& line : lines) expected.push_back(verifyForm(line));
+    for (const QByteArray& command : downloadAndVerifyCommands(lines)) expected.push_back(command);
     EXPECT_EQ(commands(), expected);
     EXPECT_EQ(entries("TX"), static_cast<int>(expected.size()));
     EXPECT_EQ(entries("IG"), 0);
@@ -177,7 +166,7 @@ TEST_F(InProcessWindow, VerifyMismatchTurnsTheBarRedAndSendsNothingMore) {
     w()->Text1->setText(QStringLiteral("0"));  // no probe
     w()->BTNOpenCom_Click();
     ASSERT_TRUE(w()->MSComm1->portOpen());
-    const QList<QByteArray> lines = linesOf(blink());
+    const QList<QByteArray> lines = hexFileLines(blink());
     window->dialog->nextPath = blink();
     w()->Command3_Click();
 
@@ -189,7 +178,7 @@ TEST_F(InProcessWindow, VerifyMismatchTurnsTheBarRedAndSendsNothingMore) {
     run(50);  // a second later, still nothing more
     const std::vector<QByteArray> taken = commands();
     ASSERT_EQ(taken.size(), static_cast<std::size_t>(lines.size() + 4));
-    EXPECT_EQ(taken.back(), verifyForm(lines[3]));
+    EXPECT_EQ(taken.back(), verifyCommand(lines[3]));
     EXPECT_EQ(events(), (std::vector<std::string>{"ready in-process", "fault error-at-verify 4"}));
 }
 
@@ -228,15 +217,15 @@ TEST_F(InProcessWindow, UnplugLeavesThePortClosedAndTheBarWhereItWas) {
     start("--unplug-after 3");
     w()->Text1->setText(QStringLiteral("0"));
     w()->BTNOpenCom_Click();
-    const QList<QByteArray> lines = linesOf(blink());
+    const QList<QByteArray> lines = hexFileLines(blink());
     window->dialog->nextPath = blink();
     w()->Command3_Click();
 
     run(100);
     EXPECT_FALSE(w()->MSComm1->portOpen());
     EXPECT_EQ(w()->vbalProgressBar1->text(), QStringLiteral("DOWNLOAD"));
-    EXPECT_EQ(commands(), (std::vector<QByteArray>{"BOOT" + lines[0] + "\r\n", "BOOT" + lines[1] + "\r\n",
-                                                   "BOOT" + lines[2] + "\r\n"}));
+    EXPECT_EQ(commands(), (std::vector<QByteArray>{downloadCommand(lines[0]), downloadCommand(lines[1]),
+                                                   downloadCommand(lines[2])}));
     EXPECT_TRUE(window->box->shown.isEmpty()) << "the receive tick fails silently";
     EXPECT_EQ(events(), (std::vector<std::string>{"ready in-process", "fault unplug-after 3", "unplugged"}));
 

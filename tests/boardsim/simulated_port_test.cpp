@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "framing.h"
-#include "window/failure.h"
 
 namespace boardsim {
 namespace {

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window/lamp.h"
 
 namespace vantrel::testing {
@@ -32,10 +32,6 @@ struct OddText {
     // frame can be formed (nothing is sent).
     std::optional<quint8> address;
 };
-
-std::ostream& operator<<(std::ostream& os, const OddText& c) {
-    return os << c.name;
-}
 
 const OddText kOddTexts[] = {
     {"Empty", QString(), std::nullopt, 0},

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 #include "window_snapshot.h"
@@ -35,10 +35,6 @@ struct SpeedCase {
     QRadioButton* frmSerial::*button;
     const char* settings;
 };
-
-std::ostream& operator<<(std::ostream& os, const SpeedCase& c) {
-    return os << c.name;
-}
 
 class SerialOpenSpeed : public ::testing::TestWithParam<SpeedCase> {};
 
@@ -121,10 +117,6 @@ struct AddressBoxCase {
     bool probe;
 };
 
-std::ostream& operator<<(std::ostream& os, const AddressBoxCase& c) {
-    return os << c.name;
-}
-
 class SerialOpenAddressBox : public ::testing::TestWithParam<AddressBoxCase> {};
 
 TEST_P(SerialOpenAddressBox, DecidesSearchCaptionAndProbe) {
@@ -178,10 +170,6 @@ struct OpenFailureCase {
     bool converts;  // the port number could be read from the text
     qint16 portNumber;
 };
-
-std::ostream& operator<<(std::ostream& os, const OpenFailureCase& c) {
-    return os << c.name;
-}
 
 class SerialOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {};
 

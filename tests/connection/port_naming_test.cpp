@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "env_guard.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 
 namespace vantrel::testing {
 namespace {
@@ -65,10 +65,6 @@ struct DeviceCase {
     int port;
     const char* expected;  // relative to the device folder
 };
-
-std::ostream& operator<<(std::ostream& os, const DeviceCase& c) {
-    return os << c.name;
-}
 
 class PortNamingDevices : public PortNaming, public ::testing::WithParamInterface<DeviceCase> {};
 

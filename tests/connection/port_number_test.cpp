@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 
 namespace vantrel::testing {
 namespace {
@@ -18,10 +18,6 @@ struct PortTextCase {
     QString text;
     qint16 port;  // the number handed to the component
 };
-
-std::ostream& operator<<(std::ostream& os, const PortTextCase& c) {
-    return os << c.name;
-}
 
 class PortNumberFromText : public ::testing::TestWithParam<PortTextCase> {};
 

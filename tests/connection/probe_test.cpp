@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 #include "window_snapshot.h"
@@ -85,10 +85,6 @@ struct AskCase {
     QList<QByteArray> asks;  // one per tick; empty when the write is refused
     const char* text1After;
 };
-
-std::ostream& operator<<(std::ostream& os, const AskCase& c) {
-    return os << c.name;
-}
 
 class SerialProbeAsks : public SerialProbe, public ::testing::WithParamInterface<AskCase> {};
 

@@ -2,10 +2,7 @@
 // that stands in for the board's serial line: the test holds the master end,
 // the window opens the slave end through a port alias.
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <poll.h>
 #include <termios.h>
@@ -26,11 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "connection/qt_serial_component.h"
 #include "env_guard.h"
 #include "fake_platform.h"
-#include "qt_print.h"
-#include "window/failure.h"
+#include "pseudo_terminal.h"
+#include "qt_printers.h"
+#include "real_window.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 
@@ -52,91 +51,6 @@ bool waitFor(const std::function<bool()>& condition, int deadlineMs = kDeadlineM
     }
     return true;
 }
-
-// The master end of a pseudo-terminal: what the board would send and see.
-class PseudoTerminal {
-  public:
-    PseudoTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0) {
-            error_ = QStringLiteral("posix_openpt: ") + QString::fromLocal8Bit(std::strerror(errno));
-            return;
-        }
-        if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-            error_ = QStringLiteral("grantpt/unlockpt: ") + QString::fromLocal8Bit(std::strerror(errno));
-            closeMaster();
-            return;
-        }
-        const char* name = ::ptsname(master_);
-        if (!name) {
-            error_ = QStringLiteral("ptsname failed");
-            closeMaster();
-            return;
-        }
-        slave_ = QString::fromLocal8Bit(name);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
-    ~PseudoTerminal() { closeMaster(); }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    bool ok() const { return master_ >= 0; }
-    const QString& error() const { return error_; }
-    const QString& slavePath() const { return slave_; }
-
-    bool send(const QByteArray& bytes) {
-        qsizetype done = 0;
-        QElapsedTimer clock;
-        clock.start();
-        while (done < bytes.size() && clock.elapsed() < kDeadlineMs) {
-            const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0) done += n;
-            if (n < 0 && errno != EAGAIN) return false;
-        }
-        return done == bytes.size();
-    }
-
-    // Collects what the slave side has written, pumping the event loop, until
-    // `count` bytes are there or the deadline passes.
-    QByteArray receive(qsizetype count) {
-        QByteArray got;
-        waitFor([&] {
-            char buffer[512];
-            for (;;) {
-                const ssize_t n = ::read(master_, buffer, sizeof buffer);
-                if (n <= 0) break;
-                got.append(buffer, n);
-            }
-            return got.size() >= count;
-        });
-        return got;
-    }
-
-    // The line settings the slave end was given (a pseudo-terminal's master
-    // reports its slave's).
-    bool lineSettings(termios& tio) const { return ::tcgetattr(master_, &tio) == 0; }
-
-    // The board goes away.
-    void closeMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
-
-  private:
-    int master_ = -1;
-    QString slave_;
-    QString error_;
-};
-
-// A window on the real port component; only the boxes and the pause are fakes.
-struct RealWindow : RecordingWindow {
-    QtSerialComponent* port = nullptr;
-    FakeSleeper* sleeper = nullptr;
-    RealWindow()
-        : RecordingWindow(std::make_unique<QtSerialComponent>(), std::make_unique<FakeSleeper>()),
-          port(static_cast<QtSerialComponent*>(w->MSComm1)),
-          sleeper(static_cast<FakeSleeper*>(&w->sleeper())) {}
-};
 
 QByteArray allByteValues() {
     QByteArray all;
@@ -200,10 +114,6 @@ struct LineSpeed {
     speed_t speed;
     qint32 baud;
 };
-
-std::ostream& operator<<(std::ostream& os, const LineSpeed& s) {
-    return os << s.name;
-}
 
 class RealPortSpeed : public RealPort, public ::testing::WithParamInterface<LineSpeed> {};
 
@@ -322,10 +232,6 @@ struct MissingPortCase {
     const char* name;
     const char* text;
 };
-
-std::ostream& operator<<(std::ostream& os, const MissingPortCase& c) {
-    return os << c.name;
-}
 
 class RealPortMissing : public RealPort, public ::testing::WithParamInterface<MissingPortCase> {};
 

@@ -62,29 +62,11 @@ std::chrono::milliseconds cpuWhileIdle(std::chrono::milliseconds wall) {
 class ScriptedLine {
   public:
     bool open(const std::string& portsDir, int com) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
-        std::filesystem::create_directories(portsDir);
-        alias_ = portsDir + "/com" + std::to_string(com);
-        std::filesystem::remove(alias_);
-        std::filesystem::create_symlink(::ptsname(master_), alias_);
-        return true;
+        return pty_.ok() && pty_.aliasAs(QString::fromStdString(portsDir), com);
     }
-    ~ScriptedLine() {
-        stopFlood();
-        if (master_ >= 0) ::close(master_);
-    }
+    ~ScriptedLine() { stopFlood(); }
 
-    void write(const QByteArray& bytes) const {
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.constData() + done, bytes.size() - done);
-            if (n > 0)
-                done += n;
-            else
-                waitWritable();
-        }
-    }
+    void write(const QByteArray& bytes) const { pty_.send(bytes); }
 
     // Random bytes as fast as the line takes them, from a thread of its own
     // so that the tool's event loop keeps running.
@@ -95,7 +77,7 @@ class ScriptedLine {
             char chunk[512];
             while (flooding_) {
                 for (char& c : chunk) c = static_cast<char>(random() & 0xFF);
-                if (::write(master_, chunk, sizeof chunk) < 0) waitWritable();
+                if (::write(pty_.fd(), chunk, sizeof chunk) < 0) waitWritable();
                 flooded_ += sizeof chunk;
             }
         });
@@ -107,22 +89,15 @@ class ScriptedLine {
     long long flooded() const { return flooded_; }
 
     // What the tool wrote.
-    QByteArray drain() const {
-        QByteArray all;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(master_, buf, sizeof buf)) > 0) all.append(buf, n);
-        return all;
-    }
+    QByteArray drain() const { return pty_.drain(); }
 
   private:
     void waitWritable() const {
-        pollfd p{master_, POLLOUT, 0};
+        pollfd p{pty_.fd(), POLLOUT, 0};
         ::poll(&p, 1, 20);
     }
 
-    int master_ = -1;
-    std::string alias_;
+    PseudoTerminal pty_;
     std::thread flood_;
     std::atomic<bool> flooding_{false};
     std::atomic<long long> flooded_{0};
@@ -164,7 +139,7 @@ class Faults : public EndToEnd {
         ASSERT_TRUE(waitFor([&] { return transferOver(f); }, timeout)) << "stuck at line " << f->LineIndex;
         EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
     }
-    static int records(const test::BoardSim::Log& log) {
+    static int records(const BoardSim::Log& log) {
         int n = 0;
         for (const auto& e : log)
             if (e.direction == "RX" && e.bytes.rfind("BOOT", 0) == 0 && e.bytes.size() > 4 &&
@@ -175,7 +150,7 @@ class Faults : public EndToEnd {
 };
 
 TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownloadsAgain) {
-    test::BoardSim& board = startBoard({"--unplug-after", "20", "--replug-after", "2"});
+    BoardSim& board = startBoard({"--unplug-after", "20", "--replug-after", "2"});
     RealWindow& f = openPlain();
     download(f, "medium.hex");
 
@@ -199,7 +174,7 @@ TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownlo
 }
 
 TEST_F(Faults, PortHeldByAnotherProcess_ShowsNotAvailableAndChangesNothingElse) {
-    test::BoardSim& board = startBoard({});
+    BoardSim& board = startBoard({});
     QProcess holder;
     holder.start(QStringLiteral("flock"), {QStringLiteral("-x"), QString::fromStdString(board.ptyPath()),
                                            QStringLiteral("sleep"), QStringLiteral("60")});
@@ -234,7 +209,7 @@ TEST_F(Faults, PortHeldByAnotherProcess_ShowsNotAvailableAndChangesNothingElse) 
 }
 
 TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
-    test::BoardSim& board = startBoard({"--no-reply-record", "5"});
+    BoardSim& board = startBoard({"--no-reply-record", "5"});
     RealWindow& f = openPlain();
     download(f, "blink.hex");
 
@@ -250,7 +225,7 @@ TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
 }
 
 TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
-    test::BoardSim& board = startBoard({"--no-reply-record", "3"});
+    BoardSim& board = startBoard({"--no-reply-record", "3"});
     RealWindow& f = openPlain();
     download(f, "blink.hex");
     ASSERT_TRUE(waitForLog(
@@ -275,7 +250,7 @@ TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
 TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
     // A byte every 10 ms: every reply is cut into pieces across the 20 ms
     // ticks, and each is still taken whole once its line end arrives.
-    test::BoardSim& board = startBoard({"--dribble", "10"});
+    BoardSim& board = startBoard({"--dribble", "10"});
     RealWindow& f = openPlain();
     downloadToEnd(f, "blink.hex", 3min);
     EXPECT_EQ(records(board.log()), 2 * 12);
@@ -284,7 +259,7 @@ TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
 TEST_F(Faults, SplitRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
     // Every reply leaves as its first three bytes, then the rest 12 ms later:
     // "DOW" and "NLOAD" CR LF often land on two ticks.
-    test::BoardSim& board = startBoard({"--split-reply", "all:3:12"});
+    BoardSim& board = startBoard({"--split-reply", "all:3:12"});
     RealWindow& f = openPlain();
     downloadToEnd(f, "blink.hex");
     EXPECT_EQ(records(board.log()), 2 * 12);
@@ -293,7 +268,7 @@ TEST_F(Faults, SplitRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
 TEST_F(Faults, NoiseBeforeAReplyAndADamagedFirstProbeReplyInModbusMode_TheTransferEnds) {
     // Reply 1 answers the first version query with a broken CRC; reply 6
     // (the fifth record's) comes behind five noise bytes.
-    test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "1", "--noise-before-reply", "6:5"});
+    BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "1", "--noise-before-reply", "6:5"});
     RealWindow& f = window();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("1"));
@@ -310,7 +285,7 @@ TEST_F(Faults, NoiseBeforeAReplyAndADamagedFirstProbeReplyInModbusMode_TheTransf
 
 TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheNextGoodReplyIsTaken) {
     // Reply 1 answers the probe, reply 3 the second record.
-    test::BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});
+    BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});
     RealWindow& f = window();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("1"));

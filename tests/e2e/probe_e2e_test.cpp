@@ -15,7 +15,7 @@ bool probeAnswered(const RealWindow& f) {
 }
 
 TEST_F(EndToEnd, PlainProbe_StopsOnTheFirstVersionReply) {
-    test::BoardSim& board = startBoard({});
+    BoardSim& board = startBoard({});
     RealWindow& f = window();
     f->Text1->setText(QStringLiteral("5"));
     f->BTNOpenCom_Click();
@@ -30,7 +30,7 @@ TEST_F(EndToEnd, PlainProbe_StopsOnTheFirstVersionReply) {
 }
 
 TEST_F(EndToEnd, AddressSearchOnAMultiDropLine_FindsEachBoardInTurnWithNext) {
-    test::BoardSim& bus = startBoard({"--modbus", "3,7,9"});
+    BoardSim& bus = startBoard({"--modbus", "3,7,9"});
     RealWindow& f = window();
     f->Check1->setChecked(true);
     f->Text1->clear();
@@ -68,7 +68,7 @@ void PrintTo(const UsbCase& c, std::ostream* os) {
 class UsbScan : public EndToEnd, public ::testing::WithParamInterface<UsbCase> {};
 
 TEST_P(UsbScan, PortAppearingAfterOpen_IsTakenOverAndAskedForItsVersion) {
-    test::BoardSim& board = startBoard(GetParam().boardOptions);
+    BoardSim& board = startBoard(GetParam().boardOptions);
     RealWindow& f = window();
     f->Option4->setChecked(true);
     f->Check1->setChecked(true);  // USB mode clears it: the query goes unframed
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbScan,
                          [](const ::testing::TestParamInfo<UsbCase>& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEnd, SetAddr_MovesTheBoardAndALaterProbeFindsItThere) {
-    test::BoardSim& board = startBoard({"--modbus", "3"});
+    BoardSim& board = startBoard({"--modbus", "3"});
     RealWindow& f = window();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("3"));
@@ -121,7 +121,7 @@ TEST_F(EndToEnd, SetAddr_MovesTheBoardAndALaterProbeFindsItThere) {
 }
 
 TEST_F(EndToEnd, Install_SendsBootgThenVerAboutOneSecondApart) {
-    test::BoardSim& board = startBoard({});
+    BoardSim& board = startBoard({});
     RealWindow& f = window();
     f->Text1->setText(QStringLiteral("0"));
     f->BTNOpenCom_Click();
@@ -137,7 +137,7 @@ TEST_F(EndToEnd, Install_SendsBootgThenVerAboutOneSecondApart) {
     QTest::qWait(200);
 
     const auto log = board.log();
-    std::vector<const test::BoardSimLogEntry*> rx;
+    std::vector<const BoardSimLogEntry*> rx;
     for (const auto& e : log)
         if (e.direction == "RX") rx.push_back(&e);
     ASSERT_EQ(rx.size(), 2u);

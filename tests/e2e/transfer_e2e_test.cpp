@@ -16,14 +16,6 @@ bool transferOver(const RealWindow& f) {
     return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
 }
 
-// The commands a whole download and verify of these lines must put on the line.
-std::vector<QByteArray> downloadAndVerify(const QList<QByteArray>& lines) {
-    std::vector<QByteArray> out;
-    for (const QByteArray& line : lines) out.push_back("BOOT" + line + "\r\n");
-    for (QByteArray line : lines) out.push_back("BOOT" + line.replace(':', '#') + "\r\n");
-    return out;
-}
-
 struct TransferCase {
     const char* name;
     std::vector<std::string> boardOptions;
@@ -39,7 +31,7 @@ class WholeTransfer : public EndToEnd, public ::testing::WithParamInterface<Tran
 
 TEST_P(WholeTransfer, ThousandsOfLinesGoThroughDownloadAndVerifyToGreenEnd) {
     const TransferCase& c = GetParam();
-    test::BoardSim& board = startBoard(c.boardOptions);
+    BoardSim& board = startBoard(c.boardOptions);
     RealWindow& f = window();
     f->Option3->setChecked(true);
     f->Check1->setChecked(c.modbus);
@@ -52,7 +44,7 @@ TEST_P(WholeTransfer, ThousandsOfLinesGoThroughDownloadAndVerifyToGreenEnd) {
     EXPECT_FALSE(f->Timer3->isActive());
 
     const QString file = example("medium.hex");
-    const QList<QByteArray> lines = linesOf(file);
+    const QList<QByteArray> lines = hexFileLines(file);
     ASSERT_GT(lines.size(), 2000);
     f.dialog->nextPath = file;
     f->Command3_Click();
@@ -67,7 +59,7 @@ TEST_P(WholeTransfer, ThousandsOfLinesGoThroughDownloadAndVerifyToGreenEnd) {
     EXPECT_EQ(f->VerifyPhase, 0);
 
     std::vector<QByteArray> expected{QByteArrayLiteral("BOOTi\r\n")};
-    for (QByteArray& command : downloadAndVerify(lines)) expected.push_back(std::move(command));
+    for (const QByteArray& command : downloadAndVerifyCommands(lines)) expected.push_back(command);
     const auto log = board.log();
     const std::vector<QByteArray> received = commands(log);
     ASSERT_EQ(received.size(), expected.size());
@@ -103,7 +95,7 @@ TEST_P(SlowLine, DownloadAndVerifyReachGreenEnd) {
     const SlowLineCase& c = GetParam();
     std::vector<std::string> options{"--baud", std::to_string(c.baud)};
     if (c.modbus) options.insert(options.end(), {"--modbus", "1"});
-    test::BoardSim& board = startBoard(options);
+    BoardSim& board = startBoard(options);
     RealWindow& f = window();
     (c.baud == 9600 ? f->Option1 : f->Option2)->setChecked(true);
     f->Check1->setChecked(c.modbus);
@@ -114,7 +106,7 @@ TEST_P(SlowLine, DownloadAndVerifyReachGreenEnd) {
     ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s));
 
     const QString file = example("blink.hex");
-    const QList<QByteArray> lines = linesOf(file);
+    const QList<QByteArray> lines = hexFileLines(file);
     f.dialog->nextPath = file;
     f->Command3_Click();
     ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min))
@@ -126,7 +118,8 @@ TEST_P(SlowLine, DownloadAndVerifyReachGreenEnd) {
     std::vector<QByteArray> received = commands(board.log());
     // The probe may have asked more than once before the first answer came back.
     while (!received.empty() && received.front() == "BOOTi\r\n") received.erase(received.begin());
-    EXPECT_EQ(received, downloadAndVerify(lines));
+    const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
+    EXPECT_EQ(received, std::vector<QByteArray>(expected.begin(), expected.end()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Plain, SlowLine,
@@ -139,14 +132,14 @@ INSTANTIATE_TEST_SUITE_P(Plain, SlowLine,
 
 TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
     // The board finds the fourth verify record different from its flash.
-    test::BoardSim& board = startBoard({"--error-at-verify", "4"});
+    BoardSim& board = startBoard({"--error-at-verify", "4"});
     RealWindow& f = window();
     f->Text1->setText(QStringLiteral("0"));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());
 
     const QString file = example("blink.hex");
-    const QList<QByteArray> lines = linesOf(file);
+    const QList<QByteArray> lines = hexFileLines(file);
     ASSERT_GT(lines.size(), 4);
     f.dialog->nextPath = file;
     f->Command3_Click();
@@ -160,8 +153,7 @@ TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
     QTest::qWait(200);
     const std::vector<QByteArray> received = commands(board.log());
     ASSERT_EQ(received.size(), lines.size() + 4);
-    QByteArray fourth = lines[3];
-    EXPECT_EQ(received.back(), "BOOT" + fourth.replace(':', '#') + "\r\n");
+    EXPECT_EQ(received.back(), verifyCommand(lines[3]));
 }
 
 }  // namespace

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include <QFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
 #include "flasher/options.h"
+#include "hex_commands.h"
 #include "scripted_board.h"
 #include "window/frm_serial.h"
 
@@ -24,23 +24,6 @@ using flasher::FlashJob;
 
 QString blinkPath() {
     return QStringLiteral(VANTREL_EXAMPLES_DIR "/blink.hex");
-}
-
-QList<QByteArray> blinkLines() {
-    QFile f(blinkPath());
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QList<QByteArray> lines = f.readAll().split('\n');
-    for (QByteArray& l : lines)
-        if (l.endsWith('\r')) l.chop(1);
-    while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-    return lines;
-}
-
-QByteArray downloadForm(const QByteArray& line) {
-    return "BOOT" + line + "\r\n";
-}
-QByteArray verifyForm(QByteArray line) {
-    return "BOOT" + line.replace(':', '#') + "\r\n";
 }
 
 // One job on a scripted board, with what it printed.
@@ -242,11 +225,9 @@ TEST(FlashJob, SendsTheWindowsCommandsForTheFileInBothPasses) {
     ASSERT_TRUE(r.run());
     ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
 
-    QList<QByteArray> expected;
-    const QList<QByteArray> lines = blinkLines();
+    const QList<QByteArray> lines = hexFileLines(blinkPath());
     ASSERT_EQ(lines.size(), 12);
-    for (const QByteArray& l : lines) expected << downloadForm(l);
-    for (const QByteArray& l : lines) expected << verifyForm(l);
+    const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
     EXPECT_EQ(r.board->writes.first(), QByteArray("BOOTi\r\n"));
     EXPECT_EQ(r.board->afterProbe(), expected);
 }

@@ -23,6 +23,7 @@
 
 #include "fake_platform.h"
 #include "flasher/dry_run.h"
+#include "hex_commands.h"
 #include "simulated_port.h"
 
 namespace vantrel::testing {
@@ -36,22 +37,11 @@ QString blinkPath() {
     return QStringLiteral(VANTREL_EXAMPLES_DIR "/blink.hex");
 }
 
-QList<QByteArray> blinkLines() {
-    QFile f(blinkPath());
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QList<QByteArray> lines;
-    for (QByteArray l : f.readAll().split('\n')) {
-        if (l.endsWith('\r')) l.chop(1);
-        if (!l.isEmpty()) lines << l;
-    }
-    return lines;
-}
-
 // What a board must have taken for a download and verify of blink.hex.
 std::vector<std::string> everyLineInBothForms() {
     std::vector<std::string> out;
-    for (const QByteArray& l : blinkLines()) out.push_back(("BOOT" + l + "\r\n").toStdString());
-    for (QByteArray l : blinkLines()) out.push_back(("BOOT" + l.replace(':', '#') + "\r\n").toStdString());
+    for (const QByteArray& command : downloadAndVerifyCommands(hexFileLines(blinkPath())))
+        out.push_back(command.toStdString());
     return out;
 }
 

@@ -63,7 +63,7 @@ class FlashProcess {
 // that failed either is not an RX entry), these are the bytes on the wire.
 using Taken = std::pair<int, QByteArray>;
 
-std::vector<Taken> taken(const test::BoardSim::Log& log) {
+std::vector<Taken> taken(const BoardSim::Log& log) {
     std::vector<Taken> out;
     for (const auto& e : log)
         if (e.direction == "RX") out.emplace_back(e.address.value_or(-1), QByteArray::fromStdString(e.bytes));
@@ -110,8 +110,8 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     const SameCase& c = GetParam();
     const std::vector<std::string> boardOptions =
         c.modbus ? std::vector<std::string>{"--modbus", "5"} : std::vector<std::string>{};
-    test::BoardSim& flashed = startBoard(boardOptions, 3);
-    test::BoardSim& clicked = startBoard(boardOptions, 4);
+    BoardSim& flashed = startBoard(boardOptions, 3);
+    BoardSim& clicked = startBoard(boardOptions, 4);
     const QString file = example(c.file);
 
     // The flasher on COM3 and the window on COM4, side by side.
@@ -143,7 +143,7 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     const auto byWindow = clicked.log();
     const std::vector<Taken> sentByFlasher = probeOnce(taken(byFlasher));
     const std::vector<Taken> sentByWindow = probeOnce(taken(byWindow));
-    ASSERT_EQ(sentByFlasher.size(), 1 + 2 * linesOf(file).size());
+    ASSERT_EQ(sentByFlasher.size(), 1 + 2 * hexFileLines(file).size());
     ASSERT_EQ(sentByFlasher.size(), sentByWindow.size());
     for (std::size_t i = 0; i < sentByWindow.size(); ++i) {
         ASSERT_EQ(sentByFlasher[i].first, sentByWindow[i].first) << "address of command " << i;
@@ -166,7 +166,7 @@ class FlasherOnASlowLine : public FlasherEndToEnd, public ::testing::WithParamIn
 
 TEST_P(FlasherOnASlowLine, PlainDownloadAndVerifyEndWithSuccess) {
     const std::string baud = GetParam();
-    test::BoardSim& board = startBoard({"--baud", baud}, 3);
+    BoardSim& board = startBoard({"--baud", baud}, 3);
     const QString file = example("blink.hex");
 
     FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--speed"),
@@ -175,8 +175,8 @@ TEST_P(FlasherOnASlowLine, PlainDownloadAndVerifyEndWithSuccess) {
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
     std::vector<Taken> expected{{-1, "BOOTi\r\n"}};
-    for (const QByteArray& line : linesOf(file)) expected.emplace_back(-1, "BOOT" + line + "\r\n");
-    for (QByteArray line : linesOf(file)) expected.emplace_back(-1, "BOOT" + line.replace(':', '#') + "\r\n");
+    for (const QByteArray& line : hexFileLines(file)) expected.emplace_back(-1, "BOOT" + line + "\r\n");
+    for (QByteArray line : hexFileLines(file)) expected.emplace_back(-1, "BOOT" + line.replace(':', '#') + "\r\n");
     EXPECT_EQ(probeOnce(taken(board.log())), expected);
 }
 
@@ -204,8 +204,8 @@ TEST_P(FastMode, PutsTheSameCommandsOnTheLineAsTheNormalMode) {
     const bool modbus = GetParam();
     std::vector<std::string> board{"--baud", "115200"};
     if (modbus) board.insert(board.end(), {"--modbus", "5"});
-    test::BoardSim& normal = startBoard(board, 3);
-    test::BoardSim& fast = startBoard(board, 4);
+    BoardSim& normal = startBoard(board, 3);
+    BoardSim& fast = startBoard(board, 4);
     const QString file = example("blink.hex");
     QStringList common{QStringLiteral("--quiet")};
     if (modbus) common << QStringLiteral("--modbus") << QStringLiteral("5");
@@ -222,7 +222,7 @@ TEST_P(FastMode, PutsTheSameCommandsOnTheLineAsTheNormalMode) {
 
     const std::vector<Taken> sentByTick = probeOnce(taken(normal.log()));
     const std::vector<Taken> sentByArrival = probeOnce(taken(fast.log()));
-    ASSERT_EQ(sentByTick.size(), 1 + 2 * linesOf(file).size());
+    ASSERT_EQ(sentByTick.size(), 1 + 2 * hexFileLines(file).size());
     EXPECT_EQ(sentByArrival, sentByTick);
 }
 
@@ -243,7 +243,7 @@ void PrintTo(const BusCase& c, std::ostream* os) {
 class WholeBus : public FlasherEndToEnd, public ::testing::WithParamInterface<BusCase> {};
 
 TEST_P(WholeBus, EveryBoardTakesEveryLineAndThenItsVerifyForm) {
-    test::BoardSim& bus = startBoard({"--modbus", "3,7,9"}, 3);
+    BoardSim& bus = startBoard({"--modbus", "3,7,9"}, 3);
     const QString file = example("blink.hex");
     FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"),
                            QLatin1String(GetParam().addresses), QStringLiteral("--fast"), file},
@@ -252,8 +252,8 @@ TEST_P(WholeBus, EveryBoardTakesEveryLineAndThenItsVerifyForm) {
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     EXPECT_TRUE(p.err().contains(QStringLiteral("summary: 3 boards: 3 END"))) << p.err().toStdString();
     std::vector<QByteArray> expected;
-    for (const QByteArray& line : linesOf(file)) expected.push_back("BOOT" + line + "\r\n");
-    for (QByteArray line : linesOf(file)) expected.push_back("BOOT" + line.replace(':', '#') + "\r\n");
+    for (const QByteArray& line : hexFileLines(file)) expected.push_back("BOOT" + line + "\r\n");
+    for (QByteArray line : hexFileLines(file)) expected.push_back("BOOT" + line.replace(':', '#') + "\r\n");
     const std::vector<Taken> commands = taken(bus.log());
     for (int address : {3, 7, 9}) {
         std::vector<QByteArray> got;
@@ -282,8 +282,8 @@ void PrintTo(const TwoPortsCase& c, std::ostream* os) {
 class TwoPorts : public FlasherEndToEnd, public ::testing::WithParamInterface<TwoPortsCase> {};
 
 TEST_P(TwoPorts, AreFlashedAtOnceAndReported) {
-    test::BoardSim& first = startBoard({}, 3);
-    test::BoardSim& second = startBoard(GetParam().secondBoard, 4);
+    BoardSim& first = startBoard({}, 3);
+    BoardSim& second = startBoard(GetParam().secondBoard, 4);
     const QString file = example("blink.hex");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -293,7 +293,8 @@ TEST_P(TwoPorts, AreFlashedAtOnceAndReported) {
                            QStringLiteral("COM4"), QStringLiteral("--report"), report, file});
 
     EXPECT_EQ(p.code(), GetParam().code) << p.err().toStdString();
-    EXPECT_EQ(probeOnce(taken(first.log())).size(), 1 + 2 * linesOf(file).size()) << "the good board got everything";
+    EXPECT_EQ(probeOnce(taken(first.log())).size(), 1 + 2 * hexFileLines(file).size())
+        << "the good board got everything";
     QFile json(report);
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
     const QJsonArray boards = QJsonDocument::fromJson(json.readAll()).array();
@@ -339,7 +340,7 @@ class FailureExit : public FlasherEndToEnd, public ::testing::WithParamInterface
 
 TEST_P(FailureExit, EndsWithTheCodeForTheCause) {
     const FailureCase& c = GetParam();
-    test::BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
+    BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
     QStringList arguments;
     for (const char* a : c.arguments)
         arguments << (QLatin1String(a) == QLatin1String("@blink") ? example("blink.hex") : QString::fromUtf8(a));
@@ -415,7 +416,7 @@ TEST_F(FlasherEndToEnd, BusyPortIsReportedWithItsRemedy) {
 }
 
 TEST_F(FlasherEndToEnd, ListShowsTheAliasOfASimulatedBoard) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     FlashProcess& p = run({QStringLiteral("--list")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     const QString line =
@@ -454,7 +455,7 @@ TEST_F(FlasherEndToEnd, WithoutTraceNoFrameIsLogged) {
 }
 
 TEST_F(FlasherEndToEnd, DevicePathIsReachedWithoutTheUsersAliases) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     const QString ports = QString::fromStdString(portsDir());
     FlashProcess& p = run({QStringLiteral("--port"), QString::fromStdString(board.ptyPath()), example("blink.hex")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
@@ -465,7 +466,7 @@ TEST_F(FlasherEndToEnd, DevicePathIsReachedWithoutTheUsersAliases) {
 }
 
 TEST_F(FlasherEndToEnd, InstallFollowsASuccessfulTransfer) {
-    test::BoardSim& board = startBoard({}, 3);
+    BoardSim& board = startBoard({}, 3);
     FlashProcess& p =
         run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--install"), example("blink.hex")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();

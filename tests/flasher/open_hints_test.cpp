@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 namespace vantrel::flasher {
 namespace {

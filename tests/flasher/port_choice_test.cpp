@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "connection/link_trace.h"
 #include "connection/qt_serial_component.h"
-#include "window/failure.h"
 
 namespace vantrel::flasher {
 namespace {

@@ -1,14 +1,14 @@
 #include "flasher/port_list.h"
 
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include "pseudo_terminal.h"
 
 namespace vantrel::flasher {
 namespace {
@@ -99,14 +99,12 @@ TEST_F(PortList, ADanglingAliasIsListedAndMarked) {
 }
 
 TEST_F(PortList, AnAliasToAPseudoTerminalShowsThoughTheSystemDoesNotListIt) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0) GTEST_SKIP() << "no pseudo-terminal available";
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const QString pty = QString::fromLocal8Bit(::ptsname(master));
+    vantrel::testing::PseudoTerminal terminal;
+    if (!terminal.ok()) GTEST_SKIP() << "no pseudo-terminal available: " << terminal.error().toStdString();
+    const QString pty = terminal.slavePath();
     alias(3, pty);
     const QString out = list({});
-    ::close(master);
+    terminal.closeMaster();
     const QString line = lineOf(out, QStringLiteral("COM3"));
     EXPECT_EQ(line, QStringLiteral("COM3  com3 -> %1  (pseudo-terminal)").arg(pty)) << out.toStdString();
 }

@@ -6,9 +6,9 @@
 #include <QByteArray>
 #include <QList>
 
+#include "common/failure.h"
 #include "connection/serial_component.h"
 #include "link/crc16.h"
-#include "window/failure.h"
 
 namespace vantrel::testing {
 

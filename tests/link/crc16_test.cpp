@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "fake_platform.h"
 #include "qt_printers.h"
-#include "window/failure.h"
 
 namespace vantrel::testing {
 namespace {

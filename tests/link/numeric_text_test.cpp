@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "qt_printers.h"
-#include "window/failure.h"
 
 namespace vantrel::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window/lamp.h"
 #include "window_snapshot.h"
 
@@ -94,10 +94,6 @@ struct SetAddressCase {
     QString text2;
     const char* sent;  // nullptr: nothing is sent
 };
-
-std::ostream& operator<<(std::ostream& os, const SetAddressCase& c) {
-    return os << c.name;
-}
 
 class SetAddress : public ::testing::TestWithParam<SetAddressCase> {};
 

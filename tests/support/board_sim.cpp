@@ -13,7 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace vantrel::test {
+namespace vantrel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -268,4 +268,4 @@ bool BoardSim::waitForLog(const std::function<bool(const Log&)>& done, std::chro
     }
 }
 
-}  // namespace vantrel::test
+}  // namespace vantrel::testing

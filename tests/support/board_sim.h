@@ -8,7 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace vantrel::test {
+namespace vantrel::testing {
 
 // One line of the simulator's log (see docs/boardsim.md).
 struct BoardSimLogEntry {
@@ -25,7 +25,7 @@ std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line);
 // (SIGTERM by pid, then waits; SIGKILL if it does not go) and removes the
 // temporary folder holding the log.
 //
-//   vantrel::test::BoardSim sim({"--modbus", "3"});
+//   vantrel::testing::BoardSim sim({"--modbus", "3"});
 //   sim.setAlias(portsDir, 3);          // optional: <portsDir>/com3
 //   ASSERT_TRUE(sim.start()) << sim.error();
 //   ... open sim.ptyPath() or COM3 ...
@@ -85,4 +85,4 @@ class BoardSim {
     int stdout_ = -1;
 };
 
-}  // namespace vantrel::test
+}  // namespace vantrel::testing

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qt_print.h"
+#include "qt_printers.h"
 namespace vantrel::testing {
 namespace {
 
@@ -45,10 +45,6 @@ struct PropertyWrite {
     std::function<void(VbalProgressBar&)> write;
     std::function<void(BarState&)> expectedChange;
 };
-
-std::ostream& operator<<(std::ostream& os, const PropertyWrite& w) {
-    return os << w.name;
-}
 
 class ProgressBarWrite : public ::testing::TestWithParam<PropertyWrite> {};
 
@@ -89,10 +85,6 @@ struct FillCase {
     qint32 max;
     double fraction;
 };
-
-std::ostream& operator<<(std::ostream& os, const FillCase& c) {
-    return os << c.name;
-}
 
 class ProgressBarFill : public ::testing::TestWithParam<FillCase> {};
 
@@ -192,10 +184,6 @@ struct TextCase {
     quint32 barColor;
     bool lightText;  // drawn light to contrast with a dark bar
 };
-
-std::ostream& operator<<(std::ostream& os, const TextCase& c) {
-    return os << c.name;
-}
 
 class ProgressBarText : public ::testing::TestWithParam<TextCase> {};
 

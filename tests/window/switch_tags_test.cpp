@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window_snapshot.h"
 
 namespace vantrel::testing {

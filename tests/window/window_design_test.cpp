@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
-#include "qt_print.h"
+#include "qt_printers.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 
@@ -83,10 +83,6 @@ struct ControlDesign {
     bool enabled;
     int checked;  // -1: not a check or option button
 };
-
-std::ostream& operator<<(std::ostream& os, const ControlDesign& d) {
-    return os << d.name;
-}
 
 class ControlStartState : public ::testing::TestWithParam<ControlDesign> {
   protected:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "window/failure.h"
+#include "common/failure.h"
 
 namespace boardsim {
 namespace {

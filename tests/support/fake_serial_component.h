@@ -7,8 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include "common/failure.h"
 #include "connection/serial_component.h"
-#include "window/failure.h"
 
 namespace vantrel::testing {
 

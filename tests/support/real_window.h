@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "connection/qt_serial_component.h"
+#include "fake_platform.h"
+#include "window/frm_serial.h"
+#include "window/platform.h"
+
+namespace vantrel::testing {
+
+// The real window on the real serial port component and its real timers, with
+// every box and the file dialog recorded instead of shown: the window of the
+// end-to-end tests, the real-port tests and the benchmarks. The pause is
+// recorded (so a test sees the probe's 100 ms without waiting for it) unless
+// the test asks for the real one.
+struct RealWindow : RecordingWindow {
+    enum class Pause { Recorded, Real };
+
+    QtSerialComponent* port = nullptr;
+    // The recorded pauses; null with Pause::Real.
+    FakeSleeper* sleeper = nullptr;
+
+    explicit RealWindow(Pause pause = Pause::Recorded)
+        : RecordingWindow(
+              std::make_unique<QtSerialComponent>(),
+              pause == Pause::Real ? makeThreadSleeper() : std::unique_ptr<Sleeper>(std::make_unique<FakeSleeper>())),
+          port(static_cast<QtSerialComponent*>(w->MSComm1)),
+          sleeper(pause == Pause::Real ? nullptr : static_cast<FakeSleeper*>(&w->sleeper())) {}
+};
+
+}  // namespace vantrel::testing
