@@ -30,7 +30,10 @@
 #include <benchmark/benchmark.h>
 
 #include "board_sim.h"
+#include "connection/qt_serial_component.h"
 #include "fake_platform.h"
+#include "flasher/flash_job.h"
+#include "flasher/options.h"
 #include "hex_generator.h"
 #include "link/crc16.h"
 #include "real_window.h"
@@ -99,7 +102,9 @@ void verdict(std::string what, double value, std::string unit, double limit, boo
 
 struct Workspace {
     QTemporaryDir dir;
-    Workspace() { qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit()); }
+    // The simulated boards' aliases live here; the windows reach them
+    // through a resolver, the environment is left alone.
+    vantrel::PortResolver ports() const { return vantrel::aliasFolderResolver(QString::fromStdString(portsDir())); }
     std::string portsDir() const { return (dir.path() + QStringLiteral("/vantrel/ports")).toStdString(); }
     QString write(const QString& name, const QByteArray& data) const {
         QFile f(dir.path() + u'/' + name);
@@ -116,7 +121,7 @@ Workspace& workspace() {
 
 // The tests' real window, with the real pause, and what a benchmark does with it.
 struct LiveWindow : vantrel::testing::RealWindow {
-    LiveWindow() : RealWindow(Pause::Real) {}
+    LiveWindow();
 
     // No probe, at the given speed; Modbus frames go to address 1.
     bool open(int baud, bool modbus = false) {
@@ -133,6 +138,8 @@ struct LiveWindow : vantrel::testing::RealWindow {
         return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
     }
 };
+
+LiveWindow::LiveWindow() : RealWindow(Pause::Real, workspace().ports()) {}
 
 std::unique_ptr<vantrel::testing::BoardSim> startBoard(int paceBaud, bool modbus = false) {
     std::vector<std::string> options;
@@ -280,6 +287,104 @@ BENCHMARK(BM_Transfer)
     ->ArgNames({"baud", "modbus"})
     ->Args({0, 0})
     ->Args({0, 1})
+    ->Args({115200, 0})
+    ->Args({115200, 1})
+    ->Args({19200, 0})
+    ->Args({19200, 1})
+    ->Args({9600, 0})
+    ->Args({9600, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// The time the commands of a download and verify and their replies take on
+// the wire itself, 10 bits a byte, line by line: what no tool can beat.
+double wireLimitMs(const QList<QByteArray>& lines, int baud, bool modbus) {
+    double bytes = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const QByteArray& line : lines) {
+            const bool last = &line == &lines.back();
+            bytes += 4 + line.size() + 2 + (modbus ? 3 : 0);  // "BOOT", the line, CR LF; address and CRC
+            bytes += (last ? 10 : 4) + (modbus ? 4 : 0);      // "DOWNLOAD" or "OK", CR LF; address, "B", CRC
+        }
+    return bytes * 10.0 * 1000.0 / baud;
+}
+
+// vantrel-flash's job with --fast, in this process, against the simulated
+// board paced at the wire's speed: from the first line written to the end
+// of the verify pass, against the wire limit.
+void BM_FastTransfer(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const bool modbus = state.range(1) != 0;
+    const int n = transferLines();
+    const QByteArray file = vantrel::bench::makeHexFile(n);
+    const QString path = workspace().write(QStringLiteral("transfer-%1.hex").arg(n), file);
+    const QList<QByteArray> lines = vantrel::splitHexFields(file);
+
+    for (auto _ : state) {
+        std::unique_ptr<vantrel::testing::BoardSim> board = startBoard(baud, modbus);
+        if (!board) {
+            state.SkipWithError("no pseudo-terminal for the simulated board");
+            return;
+        }
+        QStringList args{QStringLiteral("vantrel-flash"), QStringLiteral("--port"),
+                         QStringLiteral("COM3"),          QStringLiteral("--speed"),
+                         QString::number(baud),           QStringLiteral("--fast"),
+                         QStringLiteral("--quiet"),       path};
+        if (modbus) args << QStringLiteral("--modbus") << QStringLiteral("1");
+        const vantrel::flasher::CommandLine command = vantrel::flasher::parseCommandLine(args);
+        vantrel::flasher::Console console(
+            vantrel::flasher::Console::Style::Plain, true, [](const QString&) {}, [](const QString&) {});
+        vantrel::flasher::FlashJob::Setup setup;
+        setup.options = command.options;
+        setup.portBoxText = QStringLiteral("COM3");
+        setup.portLabel = QStringLiteral("COM3");
+        setup.resolver = workspace().ports();
+        setup.port = std::make_unique<vantrel::QtSerialComponent>(setup.resolver);
+        vantrel::flasher::FlashJob job(std::move(setup), console);
+
+        QElapsedTimer wall;
+        double firstLineMs = -1;
+        double endMs = -1;
+        double cpu0 = 0;
+        QObject::connect(&job.window(), &frmSerial::lineSent, [&](bool, int line, int, const QByteArray&) {
+            if (firstLineMs < 0 && line == 1) {
+                firstLineMs = wall.nsecsElapsed() / 1e6;
+                cpu0 = cpuSeconds();
+            }
+        });
+        QObject::connect(&job.window(), &frmSerial::replyInterpreted, [&](frmSerial::ReplyOutcome o) {
+            if (o == frmSerial::ReplyOutcome::End) endMs = wall.nsecsElapsed() / 1e6;
+        });
+        bool finished = false;
+        QObject::connect(&job, &vantrel::flasher::FlashJob::finished, [&finished] { finished = true; });
+        wall.start();
+        job.start();
+        if (!QTest::qWaitFor([&] { return finished; }, 30 * 60 * 1000)) {
+            state.SkipWithError("the job never finished");
+            return;
+        }
+        const double cpu = cpuSeconds() - cpu0;
+        if (job.exitCode() != vantrel::flasher::ExitCode::Success || firstLineMs < 0 || endMs < 0) {
+            state.SkipWithError(("the transfer did not end: " + job.exitMessage().toStdString()).c_str());
+            return;
+        }
+        const double took = endMs - firstLineMs;
+        state.SetIterationTime(took / 1000.0);
+        const double limit = wireLimitMs(lines, baud, modbus);
+        const double ratio = limit / took;
+        state.counters["lines_per_s"] = 2.0 * lines.size() / (took / 1000.0);
+        state.counters["wire_limit_per_s"] = 2.0 * lines.size() / (limit / 1000.0);
+        state.counters["ratio"] = ratio;
+        state.counters["cpu_percent"] = 100.0 * cpu / (took / 1000.0);
+        const std::string speed = std::to_string(baud) + " baud" + (modbus ? ", Modbus" : ", plain");
+        std::printf("--fast at %s: %d lines twice in %.3f s, the wire takes %.3f s: %.3f of the wire's speed\n",
+                    speed.c_str(), static_cast<int>(lines.size()), took / 1000.0, limit / 1000.0, ratio);
+        verdict("--fast rate / wire limit, " + speed, ratio, "", 0.9, true);
+    }
+}
+BENCHMARK(BM_FastTransfer)
+    ->ArgNames({"baud", "modbus"})
     ->Args({115200, 0})
     ->Args({115200, 1})
     ->Args({19200, 0})

@@ -6,8 +6,11 @@
 namespace vantrel {
 
 QString portAliasDir() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.config");
+    return portAliasDirFor(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
+}
+
+QString portAliasDirFor(const QString& xdgConfigHome, const QString& home) {
+    const QString base = xdgConfigHome.isEmpty() ? home + QStringLiteral("/.config") : xdgConfigHome;
     return base + QStringLiteral("/vantrel/ports");
 }
 
@@ -32,6 +35,12 @@ QString deviceForPort(int n, const QString& aliasDir, const QString& devDir) {
 
 PortResolver systemPortResolver() {
     return [](int n) { return PortLocation{deviceForPort(n), QStringLiteral("COM%1").arg(n)}; };
+}
+
+PortResolver aliasFolderResolver(const QString& aliasDir, const QString& devDir) {
+    return [aliasDir, devDir](int n) {
+        return PortLocation{deviceForPort(n, aliasDir, devDir), QStringLiteral("COM%1").arg(n)};
+    };
 }
 
 PortResolver singleDeviceResolver(int number, const QString& device, const QString& name) {

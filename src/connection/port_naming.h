@@ -21,6 +21,8 @@ using PortResolver = std::function<PortLocation(int number)>;
 // Folder of the port aliases: links named comN in vantrel/ports under
 // $XDG_CONFIG_HOME (default ~/.config).
 QString portAliasDir();
+// The same for a given XDG_CONFIG_HOME (empty: unset) and home folder.
+QString portAliasDirFor(const QString& xdgConfigHome, const QString& home);
 
 // Where port number n is reached, resolved anew at every call:
 //  - Windows: "COMn".
@@ -40,6 +42,10 @@ QString describeLocation(const PortLocation& location);
 // The window's rule: port n is "COMn", reached as deviceForPort() finds it in
 // the user's alias folder and /dev at the moment of each open.
 PortResolver systemPortResolver();
+
+// The window's rule with the aliases in `aliasDir` (and devices in `devDir`)
+// instead of the user's: for tests and tools that keep aliases of their own.
+PortResolver aliasFolderResolver(const QString& aliasDir, const QString& devDir = QStringLiteral("/dev"));
 
 // One device, known by the name it was given, as port `number`; every other
 // number names no port.

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "env_guard.h"
 #include "qt_printers.h"
 
 namespace vantrel::testing {
@@ -91,28 +90,31 @@ TEST_F(PortNaming, NumberBelowOneNamesNoPort) {
     for (int n : {0, -1, -32768}) EXPECT_TRUE(deviceForPort(n, aliases(), dev()).isEmpty()) << n;
 }
 
-TEST(PortAliasDir, FollowsXdgConfigHome) {
-    EnvGuard xdg("XDG_CONFIG_HOME", "/some/config");
-    EXPECT_EQ(portAliasDir(), QStringLiteral("/some/config/vantrel/ports"));
+struct AliasDirCase {
+    const char* name;
+    const char* xdg;
+    const char* expected;  // with the home folder /home/op
+};
+
+class PortAliasDir : public ::testing::TestWithParam<AliasDirCase> {};
+
+TEST_P(PortAliasDir, FollowsXdgConfigHomeElseDotConfig) {
+    EXPECT_EQ(portAliasDirFor(QLatin1String(GetParam().xdg), QStringLiteral("/home/op")),
+              QLatin1String(GetParam().expected));
 }
 
-TEST(PortAliasDir, DefaultsToDotConfigInTheHomeFolder) {
-    EnvGuard xdg("XDG_CONFIG_HOME");
-    xdg.unset();
-    EXPECT_EQ(portAliasDir(), QDir::homePath() + QStringLiteral("/.config/vantrel/ports"));
-    EnvGuard empty("XDG_CONFIG_HOME", QByteArray());
-    EXPECT_EQ(portAliasDir(), QDir::homePath() + QStringLiteral("/.config/vantrel/ports"));
-}
+INSTANTIATE_TEST_SUITE_P(Folders, PortAliasDir,
+                         ::testing::Values(AliasDirCase{"XdgSet", "/some/config", "/some/config/vantrel/ports"},
+                                           AliasDirCase{"XdgEmptyOrUnset", "", "/home/op/.config/vantrel/ports"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(PortAliasDir, IsReadAnewAtEveryLookUp) {
-    QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    const QString ports = config.filePath(QStringLiteral("vantrel/ports"));
-    ASSERT_TRUE(QDir().mkpath(ports));
-    ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent/board"), ports + QStringLiteral("/com5")));
-
-    EnvGuard xdg("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    EXPECT_EQ(deviceForPort(5), ports + QStringLiteral("/com5"));
+TEST_F(PortNaming, AnAliasFolderResolverIsReadAnewAtEveryLookUpAndNamesThePortComN) {
+    const PortResolver resolve = aliasFolderResolver(aliases(), dev());
+    EXPECT_EQ(resolve(5).device, dev() + QStringLiteral("/ttyS4")) << "no alias, no device: the last fallback";
+    makeAlias(QStringLiteral("com5"), QStringLiteral("/nonexistent/board"));
+    EXPECT_EQ(resolve(5).device, aliases() + QStringLiteral("/com5"));
+    EXPECT_EQ(resolve(5).name, QStringLiteral("COM5"));
+    EXPECT_TRUE(resolve(0).device.isEmpty());
 }
 
 }  // namespace

@@ -25,7 +25,6 @@
 
 #include "common/failure.h"
 #include "connection/qt_serial_component.h"
-#include "env_guard.h"
 #include "fake_platform.h"
 #include "pseudo_terminal.h"
 #include "qt_printers.h"
@@ -67,7 +66,6 @@ class RealPort : public ::testing::Test {
         ASSERT_TRUE(config.isValid());
         ports = config.filePath(QStringLiteral("vantrel/ports"));
         ASSERT_TRUE(QDir().mkpath(ports));
-        xdg = std::make_unique<EnvGuard>("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         alias(kPort, pty.slavePath());
     }
 
@@ -87,11 +85,12 @@ class RealPort : public ::testing::Test {
     PseudoTerminal pty;
     QTemporaryDir config;
     QString ports;
-    std::unique_ptr<EnvGuard> xdg;
+    // Where the window finds COMn: this test's aliases only.
+    PortResolver resolver() const { return aliasFolderResolver(ports); }
 };
 
 TEST_F(RealPort, OpenLightsTheLampAndSwitchesThePortControls) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r.box->shown.isEmpty()) << r.box->texts().join(u'|').toStdString();
     EXPECT_TRUE(r->MSComm1->portOpen());
@@ -118,7 +117,7 @@ struct LineSpeed {
 class RealPortSpeed : public RealPort, public ::testing::WithParamInterface<LineSpeed> {};
 
 TEST_P(RealPortSpeed, LineRunsAtTheChosenSpeedWithEightDataBitsNoParityOneStopBit) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     (r.w.get()->*GetParam().button)->setChecked(true);
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen()) << r.box->texts().join(u'|').toStdString();
@@ -142,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Buttons, RealPortSpeed,
                          [](const ::testing::TestParamInfo<LineSpeed>& info) { return std::string(info.param.name); });
 
 TEST_F(RealPort, EveryByteValueWrittenArrivesUnchanged) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     const QByteArray all = allByteValues();
@@ -151,7 +150,7 @@ TEST_F(RealPort, EveryByteValueWrittenArrivesUnchanged) {
 }
 
 TEST_F(RealPort, VersionQueryReachesTheLine) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->Command4_Click();
@@ -159,7 +158,7 @@ TEST_F(RealPort, VersionQueryReachesTheLine) {
 }
 
 TEST_F(RealPort, EveryByteValueSentByTheBoardIsReadUnchanged) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     // Read the component directly; the receiver would take the bytes first.
@@ -177,7 +176,7 @@ TEST_F(RealPort, EveryByteValueSentByTheBoardIsReadUnchanged) {
 
 TEST_F(RealPort, ProbeIsAnsweredThroughTheReceiver) {
     // Real timers: the probe asks every 200 ms, the receiver polls every 20 ms.
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
     r->BTNOpenCom_Click();  // Text1 empty: a plain search
     ASSERT_TRUE(r->MSComm1->portOpen());
@@ -193,7 +192,7 @@ TEST_F(RealPort, ProbeIsAnsweredThroughTheReceiver) {
 }
 
 TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->BTNCloseCom_Click();
@@ -207,7 +206,7 @@ TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
     EXPECT_FALSE(r->TMRComm->isActive());
 
     // Another component (or another program) may now open it.
-    QtSerialComponent other;
+    QtSerialComponent other(resolver());
     other.setCommPort(kPort);
     EXPECT_NO_THROW(other.setPortOpen(true));
     EXPECT_TRUE(other.portOpen());
@@ -220,7 +219,7 @@ TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
 }
 
 TEST_F(RealPort, ClosingTheWindowClosesThePort) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     r->show();
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
@@ -237,7 +236,7 @@ class RealPortMissing : public RealPort, public ::testing::WithParamInterface<Mi
 
 TEST_P(RealPortMissing, ShowsTheMessageAndNotPresentBoard) {
     alias(8, config.filePath(QStringLiteral("no-such-device")));
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     r->txt[0]->setText(QString::fromLatin1(GetParam().text));
     r->BTNOpenCom_Click();
     EXPECT_EQ(r.box->texts(), QStringList{QString::fromLatin1(GetParam().text) +
@@ -259,11 +258,11 @@ INSTANTIATE_TEST_SUITE_P(Ports, RealPortMissing,
                          });
 
 TEST_F(RealPort, PortHeldByAnotherWindowIsBusy) {
-    RealWindow first;
+    RealWindow first(RealWindow::Pause::Recorded, resolver());
     openQuietly(first);
     ASSERT_TRUE(first->MSComm1->portOpen());
 
-    RealWindow second;
+    RealWindow second(RealWindow::Pause::Recorded, resolver());
     openQuietly(second);
     EXPECT_EQ(second.box->texts(),
               QStringList{QStringLiteral("COM7 Not available! Use Serial settings to setup your ports.")});
@@ -277,12 +276,12 @@ TEST_F(RealPort, PortHeldByAnotherWindowIsBusy) {
 }
 
 TEST_F(RealPort, SecondComponentOnTheSameDeviceFailsAsBusy) {
-    QtSerialComponent holder;
+    QtSerialComponent holder(resolver());
     holder.setCommPort(kPort);
     holder.setPortOpen(true);
     ASSERT_TRUE(holder.portOpen());
 
-    QtSerialComponent other;
+    QtSerialComponent other(resolver());
     other.setCommPort(kPort);
     try {
         other.setPortOpen(true);
@@ -295,7 +294,7 @@ TEST_F(RealPort, SecondComponentOnTheSameDeviceFailsAsBusy) {
 }
 
 TEST_F(RealPort, UnpluggedLineLeavesThePortClosedAndCloseStillWorks) {
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->TMRComm->stop();
@@ -320,7 +319,7 @@ TEST_F(RealPort, UnpluggedLineLeavesThePortClosedAndCloseStillWorks) {
 TEST_F(RealPort, UsbScanOpensThePortOnceTheDeviceAppears) {
     // The board is not powered yet: its alias points at nothing.
     alias(kPort, config.filePath(QStringLiteral("not-powered")));
-    RealWindow r;
+    RealWindow r(RealWindow::Pause::Recorded, resolver());
     r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
     r->Option4->setChecked(true);
     r->BTNOpenCom_Click();

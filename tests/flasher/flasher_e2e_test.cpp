@@ -27,10 +27,11 @@ using flasher::ExitCode;
 // turning (a window in this process may be working at the same time).
 class FlashProcess {
   public:
-    void start(const QStringList& arguments) {
+    // `configHome`: the configuration folder the fixture made, where the
+    // boards' aliases are; the child finds COMn there.
+    void start(const QStringList& arguments, const QString& configHome) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // The configuration folder the fixture made, where the boards' aliases are.
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process_.setProcessEnvironment(env);
         process_.start(QStringLiteral(VANTREL_FLASH_PATH), arguments);
@@ -82,11 +83,9 @@ std::vector<Taken> probeOnce(std::vector<Taken> commands) {
 
 class FlasherEndToEnd : public EndToEnd {
   protected:
-    QString configHome() const { return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")); }
-
     // Runs vantrel-flash to its end.
     FlashProcess& run(const QStringList& arguments, std::chrono::milliseconds timeout = 2min) {
-        flash_.start(arguments);
+        flash_.start(arguments, configHome());
         EXPECT_TRUE(flash_.finish(timeout)) << "vantrel-flash did not end; it printed:\n" << flash_.err().toStdString();
         return flash_;
     }
@@ -117,7 +116,7 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     // The flasher on COM3 and the window on COM4, side by side.
     QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--quiet")};
     if (c.modbus) arguments << QStringLiteral("--modbus") << QStringLiteral("5");
-    flash_.start(arguments << file);
+    flash_.start(arguments << file, configHome());
 
     RealWindow& f = window();
     f->txt[0]->setText(QStringLiteral("COM4"));
@@ -212,9 +211,11 @@ TEST_P(FastMode, PutsTheSameCommandsOnTheLineAsTheNormalMode) {
 
     FlashProcess byTick;
     FlashProcess byArrival;
-    byTick.start(QStringList{QStringLiteral("--port"), QStringLiteral("COM3")} + common + QStringList{file});
+    byTick.start(QStringList{QStringLiteral("--port"), QStringLiteral("COM3")} + common + QStringList{file},
+                 configHome());
     byArrival.start(QStringList{QStringLiteral("--port"), QStringLiteral("COM4"), QStringLiteral("--fast")} + common +
-                    QStringList{file});
+                        QStringList{file},
+                    configHome());
     ASSERT_TRUE(byTick.finish(2min)) << byTick.err().toStdString();
     ASSERT_TRUE(byArrival.finish(2min)) << byArrival.err().toStdString();
     EXPECT_EQ(byTick.code(), 0) << byTick.err().toStdString();
@@ -405,7 +406,7 @@ TEST_F(FlasherEndToEnd, NoBoardBehindADanglingAlias) {
 TEST_F(FlasherEndToEnd, BusyPortIsReportedWithItsRemedy) {
     startBoard({}, 3);
     // This process holds COM3 as the window would.
-    QtSerialComponent holder;
+    QtSerialComponent holder(ports());
     holder.setCommPort(3);
     holder.setPortOpen(true);
     ASSERT_TRUE(holder.portOpen());
@@ -486,7 +487,8 @@ TEST_F(FlasherEndToEnd, NewAddressTakesEffect) {
 
     FlashProcess again;
     again.start({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--modbus"), QStringLiteral("9"),
-                 QStringLiteral("--query-version"), QStringLiteral("--quiet")});
+                 QStringLiteral("--query-version"), QStringLiteral("--quiet")},
+                configHome());
     ASSERT_TRUE(again.finish(2min));
     EXPECT_EQ(again.code(), 0) << again.err().toStdString();
     EXPECT_EQ(again.out(), QStringLiteral("VER=4.01\n"));

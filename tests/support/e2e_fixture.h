@@ -44,21 +44,19 @@ class EndToEnd : public ::testing::Test {
         std::string why;
         if (!ptyAvailable(why)) GTEST_SKIP() << why;
         ASSERT_TRUE(config_.isValid());
-        savedXdg_ = qgetenv("XDG_CONFIG_HOME");
-        hadXdg_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
     }
 
     void TearDown() override {
         window_.reset();
         boards_.clear();
-        if (hadXdg_)
-            qputenv("XDG_CONFIG_HOME", savedXdg_);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
     }
 
+    // The configuration folder of the test's own: its ports folder holds the
+    // boards' aliases. The window reaches them through a resolver; a program
+    // started by the test is given it as its XDG_CONFIG_HOME.
+    QString configHome() const { return config_.path(); }
     std::string portsDir() const { return (config_.path() + QStringLiteral("/vantrel/ports")).toStdString(); }
+    PortResolver ports() const { return aliasFolderResolver(QString::fromStdString(portsDir())); }
 
     // Starts a board (or a bus of boards) reachable as COM<com>.
     BoardSim& startBoard(std::vector<std::string> options, int com = 3) {
@@ -72,7 +70,7 @@ class EndToEnd : public ::testing::Test {
 
     // The window with its real pause too: everything as the operator has it.
     RealWindow& window() {
-        if (!window_) window_ = std::make_unique<RealWindow>(RealWindow::Pause::Real);
+        if (!window_) window_ = std::make_unique<RealWindow>(RealWindow::Pause::Real, ports());
         return *window_;
     }
 
@@ -93,8 +91,6 @@ class EndToEnd : public ::testing::Test {
 
   private:
     QTemporaryDir config_;
-    QByteArray savedXdg_;
-    bool hadXdg_ = false;
     std::vector<std::unique_ptr<BoardSim>> boards_;
     std::unique_ptr<RealWindow> window_;
 };

@@ -21,9 +21,11 @@ struct RealWindow : RecordingWindow {
     // The recorded pauses; null with Pause::Real.
     FakeSleeper* sleeper = nullptr;
 
-    explicit RealWindow(Pause pause = Pause::Recorded)
+    // Ports are found with `resolver`: the window's own rule unless the test
+    // keeps its aliases in a folder of its own (aliasFolderResolver).
+    explicit RealWindow(Pause pause = Pause::Recorded, PortResolver resolver = systemPortResolver())
         : RecordingWindow(
-              std::make_unique<QtSerialComponent>(),
+              std::make_unique<QtSerialComponent>(std::move(resolver)),
               pause == Pause::Real ? makeThreadSleeper() : std::unique_ptr<Sleeper>(std::make_unique<FakeSleeper>())),
           port(static_cast<QtSerialComponent*>(w->MSComm1)),
           sleeper(pause == Pause::Real ? nullptr : static_cast<FakeSleeper*>(&w->sleeper())) {}
