@@ -131,6 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
         BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
         BadCase{"DropReplyZero", {"--drop-reply", "0"}, "bad value for --drop-reply"},
+        BadCase{"FlashedFileMissing", {"--flashed", "/nonexistent/image.hex"}, "bad value for --flashed"},
         BadCase{"ReplaceReplyWithoutText", {"--replace-reply", "3:"}, "bad value for --replace-reply"},
         BadCase{"ReplaceReplyWithoutNumber", {"--replace-reply", "FORMAT"}, "bad value for --replace-reply"},
         BadCase{"ZeroBaud", {"--baud", "0"}, "bad value for --baud"},

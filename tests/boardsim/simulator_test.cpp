@@ -69,6 +69,35 @@ TEST(PlainLine, LogShowsCommandAndReplyWithoutAddress) {
     EXPECT_EQ(formatLogLine(bus.log[1]), "7 TX - 5645523D342E30310D0A VER=4.01\\r\\n");
 }
 
+// A board that holds an image from the start: its verify passes, and a
+// board without it finds the first data record different.
+struct FlashedCase {
+    const char* name;
+    bool flashed;
+    std::string dataReply;
+};
+
+void PrintTo(const FlashedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Flashed : public ::testing::TestWithParam<FlashedCase> {};
+
+TEST_P(Flashed, VerifyFindsWhatTheBoardHolds) {
+    SimConfig config = plain();
+    if (GetParam().flashed) config.flashedRecords = {":020000040000FA", ":0400000020EF00F0FD", ":00000001FF"};
+    Bus bus(config);
+    EXPECT_EQ(bus.exchange(0, "BOOT#020000040000FA\r\n"), "OK\r\n");
+    EXPECT_EQ(bus.exchange(10 * kMs, "BOOT#0400000020EF00F0FD\r\n"), GetParam().dataReply);
+    EXPECT_EQ(bus.exchange(20 * kMs, "BOOT#00000001FF\r\n"), "DOWNLOAD\r\n");
+    EXPECT_FALSE(bus.sim.board(0).applicationRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Image, Flashed,
+                         ::testing::Values(FlashedCase{"Held", true, "OK\r\n"},
+                                           FlashedCase{"Erased", false, "ERROR\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Modbus, AnswersTheExampleVersionQueryFrame) {
     Bus bus(modbus({1}));
     const std::string query("\x01\x42\x4F\x4F\x54\x69\x0D\x0A\xFC\x89", 10);

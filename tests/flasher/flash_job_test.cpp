@@ -1,7 +1,7 @@
 #include "flasher/flash_job.h"
 
-#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,10 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/failure.h"
 #include "fake_platform.h"
 #include "flasher/options.h"
 #include "hex_commands.h"
-#include "scripted_board.h"
+#include "simulated_port.h"
 #include "window/frm_serial.h"
 
 namespace vantrel::testing {
@@ -26,17 +27,42 @@ QString blinkPath() {
     return QStringLiteral(VANTREL_EXAMPLES_DIR "/blink.hex");
 }
 
-// One job on a scripted board, with what it printed.
+// The simulated board's port with an open that fails as a real port's can
+// (in use by another program): a fault of the port, not of the board.
+class RefusingPort final : public SerialComponent {
+  public:
+    RefusingPort(std::unique_ptr<boardsim::SimulatedPort> inner, Failure failure)
+        : inner_(std::move(inner)), failure_(std::move(failure)) {}
+    void setSettings(const QString& s) override { inner_->setSettings(s); }
+    void setCommPort(qint16 n) override { inner_->setCommPort(n); }
+    void setPortOpen(bool open) override {
+        if (open) throw failure_;
+        inner_->setPortOpen(false);
+    }
+    bool portOpen() const override { return inner_->portOpen(); }
+    void setOutput(const QByteArray& data) override { inner_->setOutput(data); }
+    qint16 inBufferCount() override { return inner_->inBufferCount(); }
+    QByteArray input() override { return inner_->input(); }
+    const boardsim::SimulatedPort& board() const { return *inner_; }
+
+  private:
+    std::unique_ptr<boardsim::SimulatedPort> inner_;
+    Failure failure_;
+};
+
+// One job on the simulated board, with what it printed.
 struct JobRun {
     QString err;
     QString out;
     std::unique_ptr<Console> console;
-    ScriptedBoard* board = nullptr;
+    const boardsim::SimulatedPort* board = nullptr;  // the window owns it
     FakeSleeper* sleeper = nullptr;
     std::unique_ptr<FlashJob> job;
 
-    // `arguments` follow "vantrel-flash --port COM3"; "@blink" stands for the example file.
-    JobRun(std::vector<QString> arguments, const std::function<void(ScriptedBoard&)>& script = {}) {
+    // `arguments` follow "vantrel-flash --port COM3"; "@blink" stands for the
+    // example file. `boardOptions`: the simulated board's own options (fault
+    // switches); without them a board that matches the command line.
+    JobRun(std::vector<QString> arguments, QString boardOptions = {}, std::optional<Failure> openFailure = {}) {
         QStringList args{QStringLiteral("vantrel-flash"), QStringLiteral("--port"), QStringLiteral("COM3")};
         for (QString& a : arguments) args << (a == u"@blink" ? blinkPath() : a);
         const flasher::CommandLine command = flasher::parseCommandLine(args);
@@ -45,19 +71,23 @@ struct JobRun {
             Console::Style::Plain, command.options.quiet, [this](const QString& t) { err += t; },
             [this](const QString& t) { out += t; });
 
-        auto boardPart = std::make_unique<ScriptedBoard>();
+        if (boardOptions.isNull() && command.options.modbus && !command.options.modbusSearch)
+            boardOptions = QStringLiteral("--modbus %1").arg(command.options.modbusAddress);
+        const boardsim::ParseResult parsed = boardsim::parseOptionText(boardOptions.toStdString());
+        EXPECT_EQ(parsed.error, "");
+        auto simulated = std::make_unique<boardsim::SimulatedPort>(parsed.options, boardsim::steadyClock());
+        board = simulated.get();
         auto sleeperPart = std::make_unique<FakeSleeper>();
-        board = boardPart.get();
         sleeper = sleeperPart.get();
-        if (command.options.modbus && !command.options.modbusSearch)
-            board->modbusAddress = static_cast<char>(command.options.modbusAddress);
-        if (script) script(*board);
 
         FlashJob::Setup setup;
         setup.options = command.options;
         setup.portBoxText = QStringLiteral("COM3");
         setup.portLabel = QStringLiteral("COM3");
-        setup.port = std::move(boardPart);
+        if (openFailure)
+            setup.port = std::make_unique<RefusingPort>(std::move(simulated), *openFailure);
+        else
+            setup.port = std::move(simulated);
         setup.sleeper = std::move(sleeperPart);
         job = std::make_unique<FlashJob>(std::move(setup), *console);
     }
@@ -69,28 +99,35 @@ struct JobRun {
         job->start();
         return QTest::qWaitFor([&] { return signalled; }, 60000);
     }
-};
 
-// Reply overrides.
-ScriptedBoard::Reply silentFromRecord(int record) {
-    return [record](const ScriptedBoard::Command& c, const QByteArray& usual) -> std::optional<QByteArray> {
-        if (c.record >= record) return std::nullopt;
-        return usual;
-    };
-}
-ScriptedBoard::Reply answerRecord(int record, QByteArray answer) {
-    return [record, answer](const ScriptedBoard::Command& c, const QByteArray& usual) -> std::optional<QByteArray> {
-        return c.record == record ? answer : usual;
-    };
-}
+    // Every command the board took, as it took it (framing stripped).
+    QList<QByteArray> taken() const {
+        QList<QByteArray> out;
+        for (const auto& e : board->log())
+            if (e.direction == "RX") out << QByteArray::fromStdString(e.bytes);
+        return out;
+    }
+    // The same without the version queries of the probe in front.
+    QList<QByteArray> afterProbe() const {
+        QList<QByteArray> all = taken();
+        while (!all.isEmpty() && all.front() == "BOOTi\r\n") all.removeFirst();
+        return all;
+    }
+    int entries(const char* direction) const {
+        int n = 0;
+        for (const auto& e : board->log()) n += e.direction == direction;
+        return n;
+    }
+};
 
 struct OutcomeCase {
     const char* name;
     std::vector<QString> arguments;
-    std::function<void(ScriptedBoard&)> script;
+    QString boardOptions;  // the simulated board's fault switches
+    std::optional<Failure> openFailure;
     ExitCode code;
     std::vector<const char*> messageHas;
-    int writesAfterProbe;  // commands after the version queries; -1: not checked
+    int commandsAfterProbe;  // commands the board took after the version queries; -1: not checked
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) {
@@ -101,19 +138,19 @@ class JobOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(JobOutcome, EndsWithItsCodeAndSaysWhy) {
     const OutcomeCase& c = GetParam();
-    JobRun r(c.arguments, c.script);
+    JobRun r(c.arguments, c.boardOptions, c.openFailure);
     ASSERT_TRUE(r.run()) << "the job never ended; it printed:\n" << r.err.toStdString();
 
     EXPECT_EQ(r.job->exitCode(), c.code) << r.err.toStdString();
     for (const char* part : c.messageHas)
         EXPECT_TRUE(r.job->exitMessage().contains(QLatin1String(part)))
             << "missing \"" << part << "\" in: " << r.job->exitMessage().toStdString();
-    if (c.writesAfterProbe >= 0) {
-        // One write per answered command: the flasher never sends a line again by itself.
-        EXPECT_EQ(r.board->afterProbe().size(), c.writesAfterProbe);
+    if (c.commandsAfterProbe >= 0) {
+        // One command per answered one: the flasher never sends a line again by itself.
+        EXPECT_EQ(r.afterProbe().size(), c.commandsAfterProbe);
     }
     // The port is closed at the end, whatever the outcome.
-    EXPECT_FALSE(r.board->portOpen());
+    EXPECT_FALSE(r.job->window().MSComm1->portOpen());
 }
 
 const QString kFile = QStringLiteral("@blink");
@@ -122,99 +159,104 @@ const QString kTimeout = QStringLiteral("--timeout");
 INSTANTIATE_TEST_SUITE_P(
     FlashJob, JobOutcome,
     ::testing::Values(
-        OutcomeCase{"DownloadAndVerify", {kFile}, {}, ExitCode::Success, {"END", "blink.hex", "12 lines"}, 24},
-        OutcomeCase{"VerifyOnly", {"--verify-only", kFile}, {}, ExitCode::Success, {"END"}, 12},
+        OutcomeCase{"DownloadAndVerify", {kFile}, {}, {}, ExitCode::Success, {"END", "blink.hex", "12 lines"}, 24},
+        // A board that holds the file already.
+        OutcomeCase{"VerifyOnly",
+                    {"--verify-only", kFile},
+                    "--flashed " VANTREL_EXAMPLES_DIR "/blink.hex",
+                    {},
+                    ExitCode::Success,
+                    {"END"},
+                    12},
+        // Record 15 is the third verify line.
         OutcomeCase{"ErrorInTheVerifyPass",
                     {kFile},
-                    [](ScriptedBoard& b) { b.reply = answerRecord(15, "ERROR\r\n"); },
+                    "--error-at-verify 3",
+                    {},
                     ExitCode::BoardError,
                     {"ERROR", "verify line 3 of 12"},
                     15},
+        // Reply 1 answers the version query, reply 3 the second line.
         OutcomeCase{"FormatRefusesARecord",
                     {kFile},
-                    [](ScriptedBoard& b) { b.reply = answerRecord(2, "FORMAT\r\n"); },
+                    "--replace-reply 3:FORMAT",
+                    {},
                     ExitCode::BoardFormat,
                     {"FORMAT", "download line 2 of 12"},
                     2},
         OutcomeCase{"FormatRefusesTheFirstLine",
                     {kFile},
-                    [](ScriptedBoard& b) { b.reply = answerRecord(1, "FORMAT\r\n"); },
+                    "--replace-reply 2:FORMAT",
+                    {},
                     ExitCode::BoardFormat,
                     {"download line 1 of 12"},
                     1},
         OutcomeCase{"SilentInTheDownload",
                     {kTimeout, "0.5", kFile},
-                    [](ScriptedBoard& b) { b.reply = silentFromRecord(5); },
+                    "--no-reply-record 5",
+                    {},
                     ExitCode::NoReply,
                     {"no reply within 0.5 s to download line 5 of 12", "last answered: download line 4"},
                     5},
         OutcomeCase{"SilentAtTheFirstVerifyLine",
                     {kTimeout, "0.5", kFile},
-                    [](ScriptedBoard& b) { b.reply = silentFromRecord(13); },
+                    "--no-reply-record 13",
+                    {},
                     ExitCode::NoReply,
                     {"verify line 1 of 12", "last answered: download line 12"},
                     13},
         OutcomeCase{"SilentFromTheFirstLine",
                     {kTimeout, "0.5", kFile},
-                    [](ScriptedBoard& b) { b.reply = silentFromRecord(1); },
+                    "--no-reply-record 1",
+                    {},
                     ExitCode::NoReply,
                     {"download line 1 of 12", "no line was answered"},
                     1},
-        OutcomeCase{"LineHangsUp",
-                    {kFile},
-                    [](ScriptedBoard& b) { b.vanishAfterRecord = 4; },
-                    ExitCode::ConnectionLost,
-                    {"COM3 went away"},
-                    4},
-        OutcomeCase{"PortMissing",
-                    {kFile},
-                    [](ScriptedBoard& b) {
-                        b.openFailure =
-                            Failure(failure::kPortInvalid, QStringLiteral("COM3 (/nowhere): no such device"));
-                    },
-                    ExitCode::PortNotOpened,
-                    {"cannot open COM3", "no such device"},
-                    0},
+        OutcomeCase{"LineHangsUp", {kFile}, "--unplug-after 4", {}, ExitCode::ConnectionLost, {"COM3 went away"}, 4},
+        // Only COM9 exists.
+        OutcomeCase{
+            "PortMissing", {kFile}, "--com 9", {}, ExitCode::PortNotOpened, {"cannot open COM3", "no such device"}, 0},
         OutcomeCase{"PortBusy",
                     {kFile},
-                    [](ScriptedBoard& b) {
-                        b.openFailure = Failure(failure::kPortBusy, QStringLiteral("COM3: in use by another program"));
-                    },
+                    {},
+                    Failure(failure::kPortBusy, QStringLiteral("COM3: in use by another program")),
                     ExitCode::PortNotOpened,
                     {"cannot open COM3", "in use"},
                     0},
         OutcomeCase{"FileMissing",
                     {QStringLiteral("/nonexistent/firmware.hex")},
                     {},
+                    {},
                     ExitCode::FileUnreadable,
                     {"/nonexistent/firmware.hex"},
                     0},
-        OutcomeCase{
-            "InstallAfterTheTransfer", {"--install", kFile}, {}, ExitCode::Success, {"installed", "VER=APP 1.0"}, 26},
+        OutcomeCase{"InstallAfterTheTransfer",
+                    {"--install", kFile},
+                    {},
+                    {},
+                    ExitCode::Success,
+                    {"installed", "VER=APP 1.0"},
+                    26},
+        // Reply 2 would be the installed application's answer to VER.
         OutcomeCase{"InstalledApplicationSilent",
                     {kTimeout, "0.5", "--install"},
-                    [](ScriptedBoard& b) {
-                        b.reply = [](const ScriptedBoard::Command& c,
-                                     const QByteArray& usual) -> std::optional<QByteArray> {
-                            if (c.bytes == "VER\r\n") return std::nullopt;
-                            return usual;
-                        };
-                    },
+                    "--drop-reply 2",
+                    {},
                     ExitCode::NoReply,
                     {"no reply within 0.5 s to VER"},
                     2},
-        OutcomeCase{"QueryVersion", {"--query-version"}, {}, ExitCode::Success, {"version"}, -1},
-        OutcomeCase{
-            "SetAddress", {"--modbus", "5", "--set-address", "9"}, {}, ExitCode::Success, {"ADR=09", "address 9"}, 1},
+        OutcomeCase{"QueryVersion", {"--query-version"}, {}, {}, ExitCode::Success, {"version"}, -1},
+        OutcomeCase{"SetAddress",
+                    {"--modbus", "5", "--set-address", "9"},
+                    {},
+                    {},
+                    ExitCode::Success,
+                    {"ADR=09", "address 9"},
+                    1},
         OutcomeCase{"SetAddressRefused",
                     {"--modbus", "5", "--set-address", "9"},
-                    [](ScriptedBoard& b) {
-                        b.reply = [](const ScriptedBoard::Command& c,
-                                     const QByteArray& usual) -> std::optional<QByteArray> {
-                            if (c.bytes.startsWith("BOOT$")) return QByteArray("FORMAT\r\n");
-                            return usual;
-                        };
-                    },
+                    "--modbus 5 --replace-reply 2:FORMAT",
+                    {},
                     ExitCode::BoardFormat,
                     {"BOOT$09"},
                     1}),
@@ -227,65 +269,65 @@ TEST(FlashJob, SendsTheWindowsCommandsForTheFileInBothPasses) {
 
     const QList<QByteArray> lines = hexFileLines(blinkPath());
     ASSERT_EQ(lines.size(), 12);
-    const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
-    EXPECT_EQ(r.board->writes.first(), QByteArray("BOOTi\r\n"));
-    EXPECT_EQ(r.board->afterProbe(), expected);
+    EXPECT_EQ(r.taken().first(), QByteArray("BOOTi\r\n"));
+    EXPECT_EQ(r.afterProbe(), downloadAndVerifyCommands(lines));
 }
 
 TEST(FlashJob, ModbusFramesEveryCommandForTheBoardsAddress) {
     JobRun r({QStringLiteral("--modbus"), QStringLiteral("17"), kFile});
     ASSERT_TRUE(r.run());
     ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
-    ASSERT_EQ(r.board->writes.size(), 25);
-    for (const QByteArray& w : r.board->writes) {
-        EXPECT_EQ(w.front(), char(17));
-        EXPECT_EQ(crc16Modbus(w), 0) << w.toHex().toStdString();
+    // The board took every frame (right address, good CRC) and ignored none.
+    EXPECT_EQ(r.taken().size(), 25);
+    EXPECT_EQ(r.entries("IG"), 0);
+    for (const auto& e : r.board->log()) {
+        if (e.direction == "RX") {
+            EXPECT_EQ(e.address, 17);
+        }
     }
 }
 
 TEST(FlashJob, AddressSearchGoesOnWithTheAddressThatAnswered) {
-    JobRun r({QStringLiteral("--modbus"), QStringLiteral("search"), kFile},
-             [](ScriptedBoard& b) { b.modbusAddress = char(3); });
+    JobRun r({QStringLiteral("--modbus"), QStringLiteral("search"), kFile}, QStringLiteral("--modbus 3"));
     ASSERT_TRUE(r.run());
     ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
-    // Asks at 1, 2 and 3, then every line to 3.
-    ASSERT_EQ(r.board->writes.size(), 3 + 24);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.board->writes[i].front(), char(i + 1));
-    for (qsizetype i = 3; i < r.board->writes.size(); ++i) EXPECT_EQ(r.board->writes[i].front(), char(3));
+    // Asks at 1 and 2 go unanswered, then everything goes to 3.
+    std::vector<int> asked;
+    for (const auto& e : r.board->log())
+        if (e.direction == "IG" || e.direction == "RX") asked.push_back(e.address.value_or(-1));
+    ASSERT_EQ(asked.size(), 3u + 24u);
+    EXPECT_EQ(asked[0], 1);
+    EXPECT_EQ(asked[1], 2);
+    for (std::size_t i = 2; i < asked.size(); ++i) EXPECT_EQ(asked[i], 3) << "command " << i;
     EXPECT_TRUE(r.err.contains(QStringLiteral("board found at Modbus address 3"))) << r.err.toStdString();
 }
 
 TEST(FlashJob, TheBoundCountsFromTheLastWriteNotFromTheStart) {
-    // Every reply takes eight receive ticks (160 ms or more); twelve of them
-    // take longer than the whole bound, none of them alone comes close.
+    // Every reply takes 160 ms; twelve of them take longer than the whole
+    // bound, none of them alone comes close.
     JobRun r({kTimeout, QStringLiteral("1"), QStringLiteral("--verify-only"), kFile},
-             [](ScriptedBoard& b) { b.replyAfterPolls = 8; });
+             QStringLiteral("--reply-delay 160 --flashed " VANTREL_EXAMPLES_DIR "/blink.hex"));
     ASSERT_TRUE(r.run());
     EXPECT_EQ(r.job->exitCode(), ExitCode::Success) << r.job->exitMessage().toStdString();
-    EXPECT_EQ(r.board->afterProbe().size(), 12);
+    EXPECT_EQ(r.afterProbe().size(), 12);
 }
 
 TEST(FlashJob, WaitsForTheVersionReplyBeforeTheFirstLine) {
     // The board stays silent to the first two version queries.
-    int asks = 0;
-    JobRun r({kFile}, [&asks](ScriptedBoard& b) {
-        b.reply = [&asks](const ScriptedBoard::Command& c, const QByteArray& usual) -> std::optional<QByteArray> {
-            if (c.bytes == "BOOTi\r\n" && ++asks <= 2) return std::nullopt;
-            return usual;
-        };
-    });
+    JobRun r({kFile}, QStringLiteral("--drop-reply 1 --drop-reply 2"));
     ASSERT_TRUE(r.run());
     ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
-    ASSERT_GE(r.board->writes.size(), 3);
-    EXPECT_EQ(r.board->writes.mid(0, 3), (QList<QByteArray>{"BOOTi\r\n", "BOOTi\r\n", "BOOTi\r\n"}));
-    EXPECT_EQ(r.board->afterProbe().size(), 24);
+    const QList<QByteArray> taken = r.taken();
+    ASSERT_GE(taken.size(), 3);
+    EXPECT_EQ(taken.mid(0, 3), (QList<QByteArray>{"BOOTi\r\n", "BOOTi\r\n", "BOOTi\r\n"}));
+    EXPECT_EQ(r.afterProbe().size(), 24);
 }
 
 TEST(FlashJob, FileIsReadBeforeThePortIsTouched) {
     JobRun r({QStringLiteral("/nonexistent/firmware.hex")});
     ASSERT_TRUE(r.run());
     EXPECT_EQ(r.job->exitCode(), ExitCode::FileUnreadable);
-    EXPECT_EQ(r.board->openAttempts, 0);
+    EXPECT_EQ(r.board->openAttempts(), 0);
 }
 
 TEST(FlashJob, InstallPausesASecondBetweenItsCommandsAsTheWindowDoes) {
@@ -293,7 +335,7 @@ TEST(FlashJob, InstallPausesASecondBetweenItsCommandsAsTheWindowDoes) {
     ASSERT_TRUE(r.run());
     EXPECT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
     EXPECT_EQ(r.sleeper->pauses, QList<int>{1000});
-    EXPECT_EQ(r.board->afterProbe(), (QList<QByteArray>{"BOOTg\r\n", "VER\r\n"}));
+    EXPECT_EQ(r.afterProbe(), (QList<QByteArray>{"BOOTg\r\n", "VER\r\n"}));
 }
 
 TEST(FlashJob, VersionGoesToStandardOutput) {
@@ -303,15 +345,25 @@ TEST(FlashJob, VersionGoesToStandardOutput) {
     EXPECT_EQ(r.out, QStringLiteral("VER=4.01\n"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     // The probe's question, then the window's "?".
-    EXPECT_EQ(r.board->writes, (QList<QByteArray>{"BOOTi\r\n", "BOOTi\r\n"}));
+    EXPECT_EQ(r.taken(), (QList<QByteArray>{"BOOTi\r\n", "BOOTi\r\n"}));
 }
 
 TEST(FlashJob, WindowMessagesArePassedOnToStandardError) {
-    JobRun r({kFile}, [](ScriptedBoard& b) {
-        b.openFailure = Failure(failure::kPortInvalid, QStringLiteral("COM3 (/nowhere): no such device"));
-    });
+    JobRun r({kFile}, QStringLiteral("--com 9"));
     ASSERT_TRUE(r.run());
     EXPECT_TRUE(r.err.contains(QStringLiteral("COM3 Not available!"))) << r.err.toStdString();
+}
+
+TEST(FlashJob, AReplyWithoutAReplyWordIsNotTakenForAnAnswer) {
+    // The fifth record's reply holds no reply word: it answers nothing, and
+    // the message says what came instead.
+    JobRun r({kTimeout, QStringLiteral("0.5"), kFile}, QStringLiteral("--replace-reply 6:BUSY"));
+    ASSERT_TRUE(r.run());
+    EXPECT_EQ(r.job->exitCode(), ExitCode::NoReply);
+    EXPECT_TRUE(r.job->exitMessage().contains(QStringLiteral("last answered: download line 4")))
+        << r.job->exitMessage().toStdString();
+    EXPECT_TRUE(r.job->exitMessage().contains(QStringLiteral("the last reply held no reply word: \"BUSY\"")))
+        << r.job->exitMessage().toStdString();
 }
 
 }  // namespace

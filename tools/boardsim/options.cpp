@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
@@ -129,6 +130,18 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
          }},
         {"--boot-version", text(o.sim.identity.bootVersion)},
         {"--app-version", text(o.sim.identity.appVersion)},
+        {"--flashed",
+         [&](const std::string& v) {
+             // Each line of an Intel HEX file, without its line end.
+             std::ifstream file(v);
+             if (!file) return false;
+             o.sim.flashedRecords.clear();
+             for (std::string line; std::getline(file, line);) {
+                 if (!line.empty() && line.back() == '\r') line.pop_back();
+                 if (!line.empty()) o.sim.flashedRecords.push_back(line);
+             }
+             return true;
+         }},
         {"--baud",
          [&](const std::string& v) {
              const auto n = parseNumber<long>(v);
@@ -274,6 +287,7 @@ Port:
 Identity:
   --boot-version TEXT   reply to BOOTi is VER=TEXT (4.01)
   --app-version TEXT    reply to VER after BOOTg is VER=TEXT (APP 1.0)
+  --flashed FILE        every board holds this Intel HEX file in flash from the start
 Log:
   --log FILE            log every command, reply and event, one line each
 Faults (record commands BOOT: and BOOT# are counted from 1 over the run,

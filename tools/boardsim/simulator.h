@@ -57,6 +57,8 @@ struct SimConfig {
     long baud = 0;  // 0: no pacing; else 10 bits per byte each way
     Micros frameGap = 50'000;
     std::size_t lineLimit = 1024;
+    // Records every board holds in flash from the start, as if downloaded.
+    std::vector<std::string> flashedRecords;
 };
 
 // The boards behind one port, with everything that is not I/O: cutting the
