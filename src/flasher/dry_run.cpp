@@ -37,12 +37,19 @@ class SharedPort final : public SerialComponent {
 
 QString dryRunBoardOptions(const FlashOptions& options) {
     if (!options.dryRunBoard.isEmpty()) return options.dryRunBoard;
-    if (!options.modbus) return QString();
-    if (options.modbusSearch || options.modbusAll || options.modbusAddresses.isEmpty())
-        return QStringLiteral("--modbus 1");
-    QStringList addresses;
-    for (int a : options.modbusAddresses) addresses << QString::number(a);
-    return QStringLiteral("--modbus ") + addresses.join(u',');
+    QStringList words;
+    if (options.modbus) {
+        if (options.modbusSearch || options.modbusAll || options.modbusAddresses.isEmpty()) {
+            words << QStringLiteral("--modbus 1");
+        } else {
+            QStringList addresses;
+            for (int a : options.modbusAddresses) addresses << QString::number(a);
+            words << QStringLiteral("--modbus ") + addresses.join(u',');
+        }
+    }
+    // A verify alone rehearses against boards that hold the file already.
+    if (options.action == Action::VerifyOnly) words << QStringLiteral("--flashed ") + options.file;
+    return words.join(u' ');
 }
 
 std::shared_ptr<SimulatedBoards> SimulatedBoards::make(const QString& boardOptions, QString* error) {

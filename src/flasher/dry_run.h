@@ -16,7 +16,8 @@ namespace vantrel::flasher {
 
 // The simulated board's options a dry run uses: those given with
 // --dry-run-with, or boards that match the command line (plain mode, or one
-// board at each Modbus address asked for; a search finds one at address 1).
+// board at each Modbus address asked for; a search finds one at address 1;
+// for --verify-only they hold the file already).
 QString dryRunBoardOptions(const FlashOptions& options);
 
 // The simulated boards of a dry run: what vantrel-boardsim plays on a
