@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -356,11 +357,15 @@ void BM_FastTransfer(benchmark::State& state) {
         QObject::connect(&job.window(), &frmSerial::replyInterpreted, [&](frmSerial::ReplyOutcome o) {
             if (o == frmSerial::ReplyOutcome::End) endMs = wall.nsecsElapsed() / 1e6;
         });
-        bool finished = false;
-        QObject::connect(&job, &vantrel::flasher::FlashJob::finished, [&finished] { finished = true; });
+        // A real event loop, as vantrel-flash runs: a waiting loop that sleeps
+        // between its turns would set the pace instead of the wire.
+        QEventLoop loop;
+        QObject::connect(&job, &vantrel::flasher::FlashJob::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30 * 60 * 1000, &loop, &QEventLoop::quit);
         wall.start();
         job.start();
-        if (!QTest::qWaitFor([&] { return finished; }, 30 * 60 * 1000)) {
+        loop.exec();
+        if (!job.isFinished()) {
             state.SkipWithError("the job never finished");
             return;
         }

@@ -9,6 +9,20 @@
 namespace vantrel {
 namespace {
 
+// Marks a receive step as running for as long as it, the reply interpreter
+// and the line sender it calls take; a failure among them ends it like any
+// other.
+class ReceiveBusy {
+  public:
+    explicit ReceiveBusy(bool& flag) : flag_(flag) { flag_ = true; }
+    ~ReceiveBusy() { flag_ = false; }
+    ReceiveBusy(const ReceiveBusy&) = delete;
+    ReceiveBusy& operator=(const ReceiveBusy&) = delete;
+
+  private:
+    bool& flag_;
+};
+
 // Address, "B", at least a two-character reply, and the CRC.
 constexpr qsizetype kMinReply = 6;
 
@@ -53,6 +67,7 @@ void frmSerial::TMRComm_Timer() {
         // line was not quiet since the last tick, even if none wait now.
         const bool heardSinceLastTick = RxHeard;
         RxHeard = false;
+        const ReceiveBusy busy(RxBusy);
         if (!MSComm1->portOpen()) {
             // The device went away under a running receiver (the component
             // closes the port when the line hangs up).
@@ -70,12 +85,14 @@ void frmSerial::TMRComm_Timer() {
 }
 
 void frmSerial::MSComm1_OnComm() {
+    if (RxBusy) return;
     RxLine.clear();
     CalcCrc.clear();
     RxCrc.clear();
     try {
         // The tick keeps the lamp's time and notices a lost port; here only
         // what has arrived is taken.
+        const ReceiveBusy busy(RxBusy);
         if (MSComm1->portOpen() && receiveStep()) RxHeard = true;
     } catch (const Failure&) {
         // As in a tick: the next event or tick tries again.

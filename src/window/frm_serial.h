@@ -132,6 +132,9 @@ class frmSerial : public QWidget {
     bool RxHeard = false;
     // The receiver already said the port was lost since it last opened.
     bool PortLostSaid = false;
+    // A receive step is running: an event that comes in the middle of it (a
+    // handler that turns the event loop) leaves the bytes to the next one.
+    bool RxBusy = false;
 
     // --- Window ---------------------------------------------------------
     void SwitchTags();

@@ -174,6 +174,41 @@ TEST_F(ReceiverTest, PlainBabbleAfterALineEndIsNotHeldBeyondAFrame) {
     EXPECT_EQ(handedOn, QList<QByteArray>{tick}) << "one text, as the tick brought it";
 }
 
+// --- Bytes taken as soon as they arrive (the port's receive event) -------
+
+TEST_F(ReceiverTest, ReceiveEventTakesAReplyAtOnceAndTheNextTickIsNoSilence) {
+    loadLines({":L1", ":L2"});
+    f.port->feed("DOWN");
+    f->MSComm1_OnComm();
+    EXPECT_TRUE(handedOn.isEmpty());
+
+    // The tick finds nothing new, but the line was not quiet since the last
+    // tick: the start of the reply keeps waiting for its end.
+    tick();
+    EXPECT_TRUE(handedOn.isEmpty());
+    EXPECT_EQ(f->RxHeld, QByteArray("DOWN"));
+
+    f.port->feed("LOAD\r\n");
+    f->MSComm1_OnComm();
+    EXPECT_EQ(handedOn, QList<QByteArray>{"DOWNLOAD\r\n"});
+    EXPECT_EQ(f.port->writes.size(), 1) << "the verify pass began at once";
+}
+
+TEST_F(ReceiverTest, ReceiveEventInTheMiddleOfAReceiveStepLeavesTheBytesWaiting) {
+    loadLines({":L1", ":L2"});
+    // The line sender writes while the reply is being handled; an event that
+    // came just then must not take the next bytes inside that step.
+    QObject::connect(f.w.get(), &frmSerial::commandWritten, [this] {
+        f.port->feed("OK\r\n");
+        f->MSComm1_OnComm();
+    });
+    f.port->feed("OK\r\n");
+
+    f->MSComm1_OnComm();
+    EXPECT_EQ(handedOn.size(), 1);
+    EXPECT_EQ(f.port->waiting(), 4) << "left for the next event or tick";
+}
+
 TEST_F(ReceiverTest, CloseDropsAReplyCutShort) {
     f.port->feed("DOWN");
     tick();
