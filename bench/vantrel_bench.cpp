@@ -202,6 +202,18 @@ int transferLines() {
     return qEnvironmentVariableIsSet("VANTREL_BENCH_QUICK") ? 200 : 600;
 }
 
+// The file the transfer benchmarks send, written once into the workspace.
+struct TransferFile {
+    QString path;
+    QList<QByteArray> lines;
+};
+
+TransferFile transferFile() {
+    const int n = transferLines();
+    const QByteArray file = vantrel::bench::makeHexFile(n);
+    return {workspace().write(QStringLiteral("transfer-%1.hex").arg(n), file), vantrel::splitHexFields(file)};
+}
+
 // --- Benchmarks -----------------------------------------------------------
 
 void BM_LoadHexFile(benchmark::State& state) {
@@ -247,10 +259,9 @@ BENCHMARK(BM_ReceiveTickWithoutData);
 void BM_Transfer(benchmark::State& state) {
     const int pace = static_cast<int>(state.range(0));
     const bool modbus = state.range(1) != 0;
-    const int n = transferLines();
-    const QByteArray file = vantrel::bench::makeHexFile(n);
-    const QString path = workspace().write(QStringLiteral("transfer-%1.hex").arg(n), file);
-    const QList<QByteArray> lines = vantrel::splitHexFields(file);
+    const TransferFile file = transferFile();
+    const QString& path = file.path;
+    const QList<QByteArray>& lines = file.lines;
 
     for (auto _ : state) {
         Rig rig;
@@ -317,10 +328,9 @@ double wireLimitMs(const QList<QByteArray>& lines, int baud, bool modbus) {
 void BM_FastTransfer(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     const bool modbus = state.range(1) != 0;
-    const int n = transferLines();
-    const QByteArray file = vantrel::bench::makeHexFile(n);
-    const QString path = workspace().write(QStringLiteral("transfer-%1.hex").arg(n), file);
-    const QList<QByteArray> lines = vantrel::splitHexFields(file);
+    const TransferFile file = transferFile();
+    const QString& path = file.path;
+    const QList<QByteArray>& lines = file.lines;
 
     for (auto _ : state) {
         std::unique_ptr<vantrel::testing::BoardSim> board = startBoard(baud, modbus);

@@ -35,16 +35,7 @@ class ReceiverTest : public ::testing::Test {
         f->Text1->setText(QString::fromLatin1(address));
     }
 
-    // A transfer under way, so that a reply which reaches the line sender
-    // shows as a write.
-    void loadLines(std::initializer_list<const char*> lines) {
-        qint16 n = 0;
-        for (const char* line : lines) f->HexLines[++n] = line;
-        f->LineCount = n;
-        f->LineIndex = 0;
-        f->TransferArmed = 1;
-        f->TransferActive = 1;
-    }
+    void loadLines(std::initializer_list<const char*> lines) { f.transferUnderWay(lines); }
 
     void tick() { f->TMRComm_Timer(); }
     void quietTicks(int n) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 
 #include <QList>
@@ -107,6 +108,17 @@ struct FakeWindow : RecordingWindow {
         : RecordingWindow(std::make_unique<FakeSerialComponent>(), std::make_unique<FakeSleeper>()),
           port(static_cast<FakeSerialComponent*>(w->MSComm1)),
           sleeper(static_cast<FakeSleeper*>(&w->sleeper())) {}
+
+    // A transfer under way over these lines (line 1 at index 1), so that a
+    // reply which reaches the line sender shows as a write.
+    void transferUnderWay(std::initializer_list<const char*> lines) {
+        qint16 n = 0;
+        for (const char* line : lines) w->HexLines[++n] = line;
+        w->LineCount = n;
+        w->LineIndex = 0;
+        w->TransferArmed = 1;
+        w->TransferActive = 1;
+    }
 };
 
 }  // namespace vantrel::testing

@@ -11,27 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "connection/link_trace.h"
 #include "fake_platform.h"
 #include "link/crc16.h"
 
 namespace vantrel::testing {
 namespace {
-
-QString printable(const QByteArray& bytes) {
-    QString out;
-    for (char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u == '\r')
-            out += QStringLiteral("\\r");
-        else if (u == '\n')
-            out += QStringLiteral("\\n");
-        else if (u < 0x20 || u >= 0x7F)
-            out += QStringLiteral("\\x%1").arg(u, 2, 16, QChar(u'0'));
-        else
-            out += QChar(u);
-    }
-    return out;
-}
 
 // The window with every announcement written down, in order, as text.
 struct Announced {
@@ -41,7 +26,7 @@ struct Announced {
     Announced() {
         frmSerial* w = f.w.get();
         QObject::connect(w, &frmSerial::commandWritten, [this](const QByteArray& command, const QByteArray& frame) {
-            said << QStringLiteral("written %1 as %2").arg(printable(command), printable(frame));
+            said << QStringLiteral("written %1 as %2").arg(printableBytes(command), printableBytes(frame));
         });
         QObject::connect(w, &frmSerial::lineSent, [this](bool verify, int line, int count, const QByteArray& record) {
             said << QStringLiteral("line %1 %2/%3 %4")
@@ -51,7 +36,7 @@ struct Announced {
                         .arg(QString::fromLatin1(record));
         });
         QObject::connect(w, &frmSerial::replyAccepted, [this](const QByteArray& reply, int address) {
-            said << QStringLiteral("accepted %1 from %2").arg(printable(reply)).arg(address);
+            said << QStringLiteral("accepted %1 from %2").arg(printableBytes(reply)).arg(address);
         });
         QObject::connect(w, &frmSerial::replyInterpreted, [this](frmSerial::ReplyOutcome outcome) {
             said << QStringLiteral("interpreted %1").arg(static_cast<int>(outcome));
@@ -67,14 +52,7 @@ struct Announced {
         });
     }
 
-    void load(std::initializer_list<const char*> lines) {
-        qint16 n = 0;
-        for (const char* line : lines) f->HexLines[++n] = line;
-        f->LineCount = n;
-        f->LineIndex = 0;
-        f->TransferArmed = 1;
-        f->TransferActive = 1;
-    }
+    void load(std::initializer_list<const char*> lines) { f.transferUnderWay(lines); }
 };
 
 QString interpreted(frmSerial::ReplyOutcome outcome) {
@@ -97,7 +75,7 @@ TEST(Announcements, ACommandIsAnnouncedWithItsFrameOnlyWhenItLeaves) {
     a.f->Command4_Click();
 
     EXPECT_EQ(a.said, (QStringList{QStringLiteral("written BOOTi\\r\\n as BOOTi\\r\\n"),
-                                   QStringLiteral("written BOOTi\\r\\n as \\x01BOOTi\\r\\n\\xfc\\x89")}));
+                                   QStringLiteral("written BOOTi\\r\\n as \\x01BOOTi\\r\\n\\xFC\\x89")}));
 }
 
 TEST(Announcements, EachLineIsAnnouncedWithItsPassNumberAndRecordAfterItsCommand) {
