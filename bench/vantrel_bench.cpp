@@ -37,14 +37,14 @@
 #include "flasher/options.h"
 #include "hex_generator.h"
 #include "link/crc16.h"
-#include "real_window.h"
+#include "loader/loader.h"
+#include "real_loader.h"
 #include "transfer/hex_file.h"
-#include "window/frm_serial.h"
 #include "window/progress_bar.h"
 
 namespace {
 
-using vantrel::frmSerial;
+using vantrel::Loader;
 using namespace std::chrono_literals;
 
 constexpr double kTickMs = 20.0;
@@ -121,7 +121,7 @@ Workspace& workspace() {
 }
 
 // The tests' real window, with the real pause, and what a benchmark does with it.
-struct LiveWindow : vantrel::testing::RealWindow {
+struct LiveWindow : vantrel::testing::RealLoader {
     LiveWindow();
 
     // No probe, at the given speed; Modbus frames go to address 1.
@@ -140,7 +140,7 @@ struct LiveWindow : vantrel::testing::RealWindow {
     }
 };
 
-LiveWindow::LiveWindow() : RealWindow(Pause::Real, workspace().ports()) {}
+LiveWindow::LiveWindow() : RealLoader(Pause::Real, workspace().ports()) {}
 
 std::unique_ptr<vantrel::testing::BoardSim> startBoard(int paceBaud, bool modbus = false) {
     std::vector<std::string> options;
@@ -220,7 +220,7 @@ void BM_LoadHexFile(benchmark::State& state) {
     const int lines = static_cast<int>(state.range(0));
     const QString path =
         workspace().write(QStringLiteral("load-%1.hex").arg(lines), vantrel::bench::makeHexFile(lines));
-    vantrel::testing::FakeWindow f;  // port closed: the load is timed, nothing is sent
+    vantrel::testing::FakeLoader f;  // port closed: the load is timed, nothing is sent
     f.dialog->nextPath = path;
     QElapsedTimer wall;
     wall.start();
@@ -244,7 +244,7 @@ void BM_Crc16OfALine(benchmark::State& state) {
 BENCHMARK(BM_Crc16OfALine);
 
 void BM_ReceiveTickWithoutData(benchmark::State& state) {
-    vantrel::testing::FakeWindow f;
+    vantrel::testing::FakeLoader f;
     f.port->setPortOpen(true);
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("1"));
@@ -358,14 +358,14 @@ void BM_FastTransfer(benchmark::State& state) {
         double firstLineMs = -1;
         double endMs = -1;
         double cpu0 = 0;
-        QObject::connect(&job.window(), &frmSerial::lineSent, [&](bool, int line, int, const QByteArray&) {
+        QObject::connect(&job.loader(), &Loader::lineSent, [&](bool, int line, int, const QByteArray&) {
             if (firstLineMs < 0 && line == 1) {
                 firstLineMs = wall.nsecsElapsed() / 1e6;
                 cpu0 = cpuSeconds();
             }
         });
-        QObject::connect(&job.window(), &frmSerial::replyInterpreted, [&](frmSerial::ReplyOutcome o) {
-            if (o == frmSerial::ReplyOutcome::End) endMs = wall.nsecsElapsed() / 1e6;
+        QObject::connect(&job.loader(), &Loader::replyInterpreted, [&](Loader::ReplyOutcome o) {
+            if (o == Loader::ReplyOutcome::End) endMs = wall.nsecsElapsed() / 1e6;
         });
         // A real event loop, as vantrel-flash runs: a waiting loop that sleeps
         // between its turns would set the pace instead of the wire.

@@ -37,7 +37,7 @@ using vantrel::fuzz::show;
 
 namespace {
 
-constexpr int kMaxLines = vantrel::frmSerial::kMaxLines;
+constexpr int kMaxLines = vantrel::Loader::kMaxLines;
 // Big enough for well over 9000 short fields, small enough to stay fast.
 constexpr qsizetype kMaxFileSize = 48 * 1024;
 
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
 
-    vantrel::testing::FakeWindow f;
+    vantrel::testing::FakeLoader f;
     f.port->setPortOpen(true);
     if (modbus) {
         f->Check1->setChecked(true);

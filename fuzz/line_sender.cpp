@@ -36,7 +36,7 @@ using vantrel::fuzz::show;
 
 namespace {
 
-constexpr int kMaxLines = vantrel::frmSerial::kMaxLines;
+constexpr int kMaxLines = vantrel::Loader::kMaxLines;
 constexpr qint32 kValueSentinel = -4242;
 constexpr quint32 kColorSentinel = 0x123456;
 const QString kTextSentinel = QStringLiteral("\u2603 untouched \u2603");
@@ -104,7 +104,7 @@ qint16 randomCount(FuzzedDataProvider& in) {
 }
 
 struct Session {
-    vantrel::testing::FakeWindow f;
+    vantrel::testing::FakeLoader f;
     std::string log;  // the steps so far, for the report of a violation
 
     void resetObservers() {

@@ -98,7 +98,7 @@ qsizetype modelReplyStart(const QByteArray& gathered, quint8 address) {
 // --- Model check -----------------------------------------------------------
 
 struct ModelCheck {
-    vantrel::testing::FakeWindow f;
+    vantrel::testing::FakeLoader f;
     QByteArray line;  // bytes still on their way
     // The model's state.
     QByteArray held;
@@ -242,7 +242,7 @@ struct Handed {
 };
 
 void streamProperty(FuzzedDataProvider& in) {
-    vantrel::testing::FakeWindow f;
+    vantrel::testing::FakeLoader f;
     f.port->setPortOpen(true);
     const bool modbus = in.ConsumeBool();
     const quint8 address = in.ConsumeIntegralInRange<quint8>(1, 247);
@@ -250,7 +250,7 @@ void streamProperty(FuzzedDataProvider& in) {
     f->Text1->setText(QString::number(address));
     std::vector<Handed> handed;
     qsizetype delivered = 0;
-    QObject::connect(f.w.get(), &vantrel::frmSerial::replyAccepted, [&](const QByteArray& text) {
+    QObject::connect(f.w.get(), &vantrel::Loader::replyAccepted, [&](const QByteArray& text) {
         handed.push_back({text, delivered});
     });
 

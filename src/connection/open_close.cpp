@@ -1,29 +1,14 @@
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 
 #include "common/failure.h"
-#include "link/numeric_text.h"
-#include "window/frm_serial.h"
-#include "window/lamp.h"
-#include "window/progress_bar.h"
-#include "window/texts.h"
+#include "connection/port_naming.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
+#include "loader/texts.h"
 
 namespace vantrel {
-namespace {
 
-// The port number: the port box from its fourth character on ("COM12" -> 12).
-// The first three characters are not looked at.
-qint16 portNumberOf(const QString& portText) {
-    return toInt16Strict(QStringView(portText).mid(3));
-}
-
-}  // namespace
-
-void frmSerial::BTNOpenCom_Click() {
+void Loader::BTNOpenCom_Click() {
     if (Option4->isChecked()) {
         // USB: the board's port exists only once it is powered, so Open only
         // starts (or stops) the scan; the probe opens the port itself.
@@ -78,7 +63,7 @@ void frmSerial::BTNOpenCom_Click() {
     }
 }
 
-void frmSerial::OPEN_PORT() {
+void Loader::OPEN_PORT() {
     // Quiet: a port that is not there yet is the normal case during a USB
     // scan; the probe reads PortOpen on its next tick.
     try {
@@ -88,7 +73,7 @@ void frmSerial::OPEN_PORT() {
     }
 }
 
-void frmSerial::openPortNamedInBox() {
+void Loader::openPortNamedInBox() {
     PortNumber = portNumberOf(txt[0]->text());
     MSComm1->setCommPort(PortNumber);
     MSComm1->setPortOpen(true);
@@ -97,7 +82,7 @@ void frmSerial::openPortNamedInBox() {
     setPortBoxColor(true);
 }
 
-void frmSerial::closeScanPort() {
+void Loader::closeScanPort() {
     // The port controls are in their closed arrangement while the scan runs:
     // a port it opened but did not take over would stay open behind them,
     // and no later Open could use it.
@@ -107,7 +92,7 @@ void frmSerial::closeScanPort() {
     Pic->setVisible(false);
 }
 
-void frmSerial::BTNCloseCom_Click() {
+void Loader::BTNCloseCom_Click() {
     Timer3->stop();
     TMRComm->stop();
     vbalProgressBar1->setText(QStringLiteral("NO FILE"));
@@ -124,7 +109,7 @@ void frmSerial::BTNCloseCom_Click() {
     // The HEX file is read whole and closed while loading; no file is left open.
 }
 
-void frmSerial::Form_Unload(qint16& Cancel) {
+void Loader::Form_Unload(qint16& Cancel) {
     Q_UNUSED(Cancel);
     if (MSComm1->portOpen()) MSComm1->setPortOpen(false);
 }

@@ -3,7 +3,13 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "link/numeric_text.h"
+
 namespace vantrel {
+
+qint16 portNumberOf(const QString& portText) {
+    return toInt16Strict(QStringView(portText).mid(3));
+}
 
 QString portAliasDir() {
     return portAliasDirFor(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());

@@ -18,6 +18,11 @@ struct PortLocation {
 // each of several in one flasher) resolves its own.
 using PortResolver = std::function<PortLocation(int number)>;
 
+// The port number a port text names: the text from its fourth character on
+// ("COM12" -> 12); the first three characters are not looked at. A text
+// that is no 16-bit number raises vantrel::Failure.
+qint16 portNumberOf(const QString& portText);
+
 // Folder of the port aliases: links named comN in vantrel/ports under
 // $XDG_CONFIG_HOME (default ~/.config).
 QString portAliasDir();

@@ -1,11 +1,9 @@
-#include <QLabel>
-#include <QLineEdit>
 #include <QTimer>
 
 #include "common/failure.h"
-#include "window/frm_serial.h"
-#include "window/progress_bar.h"
-#include "window/texts.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
+#include "loader/texts.h"
 
 namespace vantrel {
 namespace {
@@ -20,7 +18,7 @@ QString waitText(qint16 count) {
 
 }  // namespace
 
-void frmSerial::Timer3_Timer() {
+void Loader::Timer3_Timer() {
     if (UsbScan == 0) {
         Label2->setText(waitText(ProbeCount));
         if (ProbeCount > kLastAsk) {

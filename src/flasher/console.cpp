@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace vantrel::flasher {
 namespace {
@@ -12,6 +14,23 @@ constexpr int kBarWidth = 24;
 constexpr qint64 kRedrawMs = 100;
 
 }  // namespace
+
+QString fitToWidth(const QString& line, int columns) {
+    if (columns <= 1 || line.size() < columns) return line;
+    return line.left(columns - 1);
+}
+
+int terminalColumns(int fd, const QByteArray& columnsVariable) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    bool ok = false;
+    const int columns = columnsVariable.trimmed().toInt(&ok);
+    return ok && columns > 0 ? columns : 0;
+}
+
+bool drawsInPlace(bool isTerminal, const QByteArray& term) {
+    return isTerminal && term != "dumb";
+}
 
 int Lanes::add(const QString& text) {
     erase();
@@ -51,7 +70,7 @@ void Lanes::erase() {
 void Lanes::draw() {
     QString block;
     for (qsizetype i = 0; i < lanes_.size(); ++i) {
-        block += lanes_[i] + QStringLiteral("\x1b[K");
+        block += fitToWidth(lanes_[i], width_) + QStringLiteral("\x1b[K");
         if (i + 1 < lanes_.size()) block += u'\n';
     }
     if (!block.isEmpty()) err_(block);
@@ -177,7 +196,7 @@ void Console::drawBar(int line, int total) {
         lanes_->set(lane_, labelled(progress));
         return;
     }
-    err_(QStringLiteral("\r%1\x1b[K").arg(progress));
+    err_(QStringLiteral("\r%1\x1b[K").arg(fitToWidth(progress, width_)));
     barShown_ = true;
 }
 

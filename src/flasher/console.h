@@ -17,6 +17,9 @@ class Lanes {
   public:
     using Sink = std::function<void(const QString&)>;
     explicit Lanes(Sink err) : err_(std::move(err)) {}
+    // Each lane is cut to `columns` characters less one, so that it never
+    // wraps and the redraw keeps its place (0: not cut).
+    void setWidth(int columns) { width_ = columns; }
 
     // A new line at the bottom; its number for set().
     int add(const QString& text = QString());
@@ -33,7 +36,20 @@ class Lanes {
     Sink err_;
     QStringList lanes_;
     int drawn_ = 0;  // lanes on the screen now
+    int width_ = 0;
 };
+
+// A line cut to a terminal of `columns` characters: at most columns - 1 of
+// them, so that the cursor stays on the line (0: not cut).
+QString fitToWidth(const QString& line, int columns);
+
+// The terminal's width: the terminal's own word for `fd`, else COLUMNS
+// (`columnsVariable`), else 0 (unknown: not cut).
+int terminalColumns(int fd, const QByteArray& columnsVariable);
+
+// Whether progress is drawn in place: on a terminal, unless TERM says it
+// cannot move the cursor ("dumb").
+bool drawsInPlace(bool isTerminal, const QByteArray& term);
 
 // Everything the flasher tells a person or a script. Standard error carries
 // the progress and the messages, standard output only results that a script
@@ -50,6 +66,9 @@ class Console {
     // One of several boards: every line it prints starts with `label`; on a
     // terminal its progress is its own line of `lanes`.
     Console(Style style, bool quiet, QString label, Lanes* lanes, Sink err, Sink out, Clock clock = monotonicClock());
+
+    // The terminal's width: the progress bar is cut to it (0: not cut).
+    void setWidth(int columns) { width_ = columns; }
 
     // Progress and remarks; nothing with --quiet.
     void info(const QString& text);
@@ -92,6 +111,7 @@ class Console {
     Sink err_;
     Sink out_;
     Clock clock_;
+    int width_ = 0;
 
     int passes_ = 0;
     int passIndex_ = -1;

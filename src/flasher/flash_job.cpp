@@ -1,19 +1,15 @@
 #include "flasher/flash_job.h"
 
-#include <QCheckBox>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QRadioButton>
 
 #include "common/failure.h"
 #include "flasher/open_hints.h"
 #include "link/numeric_text.h"
-#include "transfer/hex_file.h"
 
 namespace vantrel::flasher {
 namespace {
 
-// The window's message boxes go to the flasher instead of the screen.
+// The loader's message boxes go to the flasher instead of a screen.
 class ReportingMsgBox final : public MsgBox {
   public:
     explicit ReportingMsgBox(std::function<void(const QString&, const QString&)> report) : report_(std::move(report)) {}
@@ -36,6 +32,18 @@ class FixedFileDialog final : public FileDialog {
     QString path_;
 };
 
+// The lines of the job's file, once start() has it.
+class JobFileReader final : public FileReader {
+  public:
+    explicit JobFileReader(const std::shared_ptr<const PlannedFile>& file) : file_(file) {}
+    QList<QByteArray> readLines(const QString& path, int maxLines) override {
+        return plannedFileReader(file_)->readLines(path, maxLines);
+    }
+
+  private:
+    const std::shared_ptr<const PlannedFile>& file_;
+};
+
 QString seconds(int ms) {
     return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
 }
@@ -50,6 +58,9 @@ QString shown(const QByteArray& bytes) {
 FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     : QObject(parent),
       options_(std::move(setup.options)),
+      target_(setup.target ? *setup.target : firstTarget(options_)),
+      action_(setup.action.value_or(options_.action)),
+      file_(std::move(setup.file)),
       portBoxText_(std::move(setup.portBoxText)),
       portLabel_(std::move(setup.portLabel)),
       resolver_(std::move(setup.resolver)),
@@ -57,27 +68,29 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     Platform platform;
     platform.port = std::move(setup.port);
     platform.msgBox = std::make_unique<ReportingMsgBox>(
-        [this](const QString& text, const QString& title) { onWindowMessage(text, title); });
+        [this](const QString& text, const QString& title) { onLoaderMessage(text, title); });
     platform.fileDialog = std::make_unique<FixedFileDialog>(
         options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath());
     platform.sleeper = setup.sleeper ? std::move(setup.sleeper) : makeThreadSleeper();
-    window_ = std::make_unique<frmSerial>(std::move(platform));
+    // The loader reads the file the run read, not the disk again.
+    platform.fileReader = std::make_unique<JobFileReader>(file_);
+    loader_ = std::make_unique<Loader>(std::move(platform));
 
-    frmSerial* w = window_.get();
-    connect(w, &frmSerial::commandWritten, this, [this](const QByteArray& command) { onCommandWritten(command); });
-    connect(w, &frmSerial::lineSent, this, &FlashJob::onLineSent);
-    connect(w, &frmSerial::replyAccepted, this, &FlashJob::onReplyAccepted);
-    connect(w, &frmSerial::replyInterpreted, this, &FlashJob::onReplyInterpreted);
-    connect(w, &frmSerial::openFailed, this, &FlashJob::onOpenFailed);
-    connect(w, &frmSerial::probeGaveUp, this, &FlashJob::onProbeGaveUp);
-    connect(w, &frmSerial::startFailed, this, &FlashJob::onStartFailed);
-    connect(w, &frmSerial::portLost, this, &FlashJob::onPortLost);
-    connect(w, &frmSerial::handlerFailed, this, &FlashJob::onHandlerFailed);
+    Loader* w = loader_.get();
+    connect(w, &Loader::commandWritten, this, [this](const QByteArray& command) { onCommandWritten(command); });
+    connect(w, &Loader::lineSent, this, &FlashJob::onLineSent);
+    connect(w, &Loader::replyAccepted, this, &FlashJob::onReplyAccepted);
+    connect(w, &Loader::replyInterpreted, this, &FlashJob::onReplyInterpreted);
+    connect(w, &Loader::openFailed, this, &FlashJob::onOpenFailed);
+    connect(w, &Loader::probeGaveUp, this, &FlashJob::onProbeGaveUp);
+    connect(w, &Loader::startFailed, this, &FlashJob::onStartFailed);
+    connect(w, &Loader::portLost, this, &FlashJob::onPortLost);
+    connect(w, &Loader::handlerFailed, this, &FlashJob::onHandlerFailed);
 
     // Replies at the speed of the wire: the receive step runs as soon as the
     // port has bytes, besides the 20 ms tick, which keeps the lamp's time and
     // ends replies that come without a line end.
-    if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&frmSerial::MSComm1_OnComm); });
+    if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&Loader::MSComm1_OnComm); });
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
@@ -89,27 +102,22 @@ FlashJob::~FlashJob() = default;
 void FlashJob::start() {
     started_ = QDateTime::currentDateTimeUtc();
     elapsed_.start();
-    if (options_.action == Action::DownloadVerify || options_.action == Action::VerifyOnly) {
+    if ((action_ == Action::DownloadVerify || action_ == Action::VerifyOnly) && !file_) {
         // Read before the board is touched: a missing file should not cost a
-        // probe. The window reads it again itself, with the same reader.
-        try {
-            fileLines_ = static_cast<int>(readHexFile(options_.file, frmSerial::kMaxLines).size());
-        } catch (const Failure& f) {
-            finishLater(ExitCode::FileUnreadable,
-                        QStringLiteral("cannot read %1: %2").arg(options_.file, f.description()));
-            return;
-        }
-        if (fileLines_ == 0) {
-            finishLater(ExitCode::FileUnreadable, QStringLiteral("%1 holds no lines").arg(options_.file));
+        // probe. The loader is handed the same lines.
+        QString why;
+        file_ = readPlannedFile(options_.file, &why);
+        if (!file_) {
+            finishLater(ExitCode::FileUnreadable, why);
             return;
         }
     }
-    configureWindow();
+    configureLoader();
     open();
 }
 
-void FlashJob::configureWindow() {
-    frmSerial& w = *window_;
+void FlashJob::configureLoader() {
+    Loader& w = *loader_;
     w.txt[0]->setText(portBoxText_);
     switch (options_.speed) {
         case Speed::B9600:
@@ -128,22 +136,21 @@ void FlashJob::configureWindow() {
     w.Check1->setChecked(options_.modbus);
     // An empty address box makes the probe search; plain mode keeps the
     // window's own start value.
-    const bool search = options_.modbusSearch || options_.action == Action::Search;
-    if (options_.modbus) w.Text1->setText(search ? QString() : QString::number(options_.modbusAddress));
+    if (options_.modbus) w.Text1->setText(searching() ? QString() : QString::number(target_.address));
 }
 
 void FlashJob::open() {
     step_ = Step::Opening;
     QString how = QStringLiteral("%1 bit/s").arg(bitsPerSecond(options_.speed));
     if (options_.speed == Speed::Usb) how = QStringLiteral("USB");
-    if (options_.action == Action::Search)
+    if (action_ == Action::Search)
         how += QStringLiteral(", searching Modbus addresses 1 to 127");
     else if (options_.modbus)
-        how += options_.modbusSearch ? QStringLiteral(", Modbus address search")
-                                     : QStringLiteral(", Modbus address %1").arg(options_.modbusAddress);
+        how += searching() ? QStringLiteral(", Modbus address search")
+                           : QStringLiteral(", Modbus address %1").arg(target_.address);
     QString where = portLabel_;
     try {
-        if (resolver_) where = describeLocation(resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))));
+        if (resolver_) where = describeLocation(resolver_(portNumberOf(portBoxText_)));
     } catch (const Failure&) {
         // The window will say what is wrong with the text.
     }
@@ -151,7 +158,7 @@ void FlashJob::open() {
 
     const bool usb = options_.speed == Speed::Usb;
     lastOpenFailure_.reset();
-    click(&frmSerial::BTNOpenCom_Click);
+    click(&Loader::BTNOpenCom_Click);
     if (finished_) return;
     if (usb) {
         console_.info(QStringLiteral("waiting for the board's USB port to appear: power the board now"));
@@ -167,7 +174,7 @@ void FlashJob::open() {
 
 void FlashJob::boardFound() {
     if (version_.isEmpty()) version_ = shown(lastReply_);
-    if (options_.action == Action::Search) {
+    if (action_ == Action::Search) {
         if (!found_.contains(replyAddress_)) {
             found_.append(replyAddress_);
             console_.info(
@@ -176,7 +183,7 @@ void FlashJob::boardFound() {
         // "Next", as the operator would press it once the tick is over: the
         // probe goes on at the address after this one.
         QTimer::singleShot(0, this, [this] {
-            if (!finished_) click(&frmSerial::Command1_Click);
+            if (!finished_) click(&Loader::Command1_Click);
         });
         return;
     }
@@ -190,7 +197,7 @@ void FlashJob::boardFound() {
 
 void FlashJob::runAction() {
     if (finished_) return;
-    switch (options_.action) {
+    switch (action_) {
         case Action::DownloadVerify:
         case Action::VerifyOnly:
             startTransfer();
@@ -212,39 +219,39 @@ void FlashJob::runAction() {
 }
 
 void FlashJob::startTransfer() {
-    const bool verifyOnly = options_.action == Action::VerifyOnly;
+    const bool verifyOnly = action_ == Action::VerifyOnly;
     console_.info(QStringLiteral("%1 %2: %3 lines")
                       .arg(verifyOnly ? QStringLiteral("verifying against") : QStringLiteral("downloading"),
                            QFileInfo(options_.file).fileName())
-                      .arg(fileLines_));
+                      .arg(fileLines()));
     step_ = Step::Transfer;
     transferStart_.start();
-    console_.beginTransfer(fileLines_, verifyOnly ? 1 : 2);
+    console_.beginTransfer(fileLines(), verifyOnly ? 1 : 2);
     armDeadline();
-    click(verifyOnly ? &frmSerial::Command2_Click : &frmSerial::Command3_Click);
+    click(verifyOnly ? &Loader::Command2_Click : &Loader::Command3_Click);
 }
 
 void FlashJob::install() {
     step_ = Step::Installing;
     console_.info(QStringLiteral("installing: BOOTg, then VER a second later"));
     armDeadline();
-    click(&frmSerial::Command6_Click);
+    click(&Loader::Command6_Click);
 }
 
 void FlashJob::queryVersion() {
     step_ = Step::Querying;
     armDeadline();
-    click(&frmSerial::Command4_Click);
+    click(&Loader::Command4_Click);
 }
 
 void FlashJob::setAddress() {
     step_ = Step::SettingAddress;
-    window_->Text2->setText(QString::number(options_.newAddress));
+    loader_->Text2->setText(QString::number(options_.newAddress));
     console_.info(QStringLiteral("giving the board at address %1 the new address %2")
-                      .arg(options_.modbusAddress)
+                      .arg(target_.address)
                       .arg(options_.newAddress));
     armDeadline();
-    click(&frmSerial::Command1_Click);
+    click(&Loader::Command1_Click);
 }
 
 void FlashJob::onCommandWritten(const QByteArray& command) {
@@ -271,8 +278,8 @@ void FlashJob::onReplyAccepted(const QByteArray& reply, int address) {
     answering_ = inFlight_;
 }
 
-void FlashJob::onReplyInterpreted(frmSerial::ReplyOutcome outcome) {
-    using Outcome = frmSerial::ReplyOutcome;
+void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
+    using Outcome = Loader::ReplyOutcome;
     if (finished_) return;
     lastWordless_ = outcome == Outcome::NoWord ? lastReply_ : QByteArray();
     switch (step_) {
@@ -304,8 +311,8 @@ void FlashJob::onReplyInterpreted(frmSerial::ReplyOutcome outcome) {
     }
 }
 
-void FlashJob::onTransferReply(frmSerial::ReplyOutcome outcome) {
-    using Outcome = frmSerial::ReplyOutcome;
+void FlashJob::onTransferReply(Loader::ReplyOutcome outcome) {
+    using Outcome = Loader::ReplyOutcome;
     const QString answered = lastAnswered_ ? describe(*lastAnswered_) : QStringLiteral("a line");
     switch (outcome) {
         case Outcome::Error:
@@ -323,9 +330,9 @@ void FlashJob::onTransferReply(frmSerial::ReplyOutcome outcome) {
     const QString took = seconds(static_cast<int>(transferStart_.elapsed()));
     const QString file = QFileInfo(options_.file).fileName();
     const QString what =
-        options_.action == Action::VerifyOnly
-            ? QStringLiteral("END: the board holds %1 (%2 lines verified in %3)").arg(file).arg(fileLines_).arg(took)
-            : QStringLiteral("END: %1 downloaded and verified (%2 lines, %3)").arg(file).arg(fileLines_).arg(took);
+        action_ == Action::VerifyOnly
+            ? QStringLiteral("END: the board holds %1 (%2 lines verified in %3)").arg(file).arg(fileLines()).arg(took)
+            : QStringLiteral("END: %1 downloaded and verified (%2 lines, %3)").arg(file).arg(fileLines()).arg(took);
     if (!options_.installAfter) {
         finish(ExitCode::Success, what);
         return;
@@ -339,8 +346,8 @@ void FlashJob::onTransferReply(frmSerial::ReplyOutcome outcome) {
     });
 }
 
-void FlashJob::onAddressReply(frmSerial::ReplyOutcome outcome) {
-    using Outcome = frmSerial::ReplyOutcome;
+void FlashJob::onAddressReply(Loader::ReplyOutcome outcome) {
+    using Outcome = Loader::ReplyOutcome;
     switch (outcome) {
         case Outcome::Version:
             // A late answer to one of the probe's asks is not the answer.
@@ -368,7 +375,7 @@ void FlashJob::onOpenFailed(int number, const QString& description) {
 
 void FlashJob::onProbeGaveUp() {
     if (finished_ || step_ != Step::Probing) return;
-    if (options_.action == Action::Search && !found_.isEmpty()) {
+    if (action_ == Action::Search && !found_.isEmpty()) {
         QStringList addresses;
         for (int a : found_) addresses << QString::number(a);
         finishLater(ExitCode::Success, QStringLiteral("%1 board%2 answered on %3, at Modbus address%4 %5")
@@ -404,10 +411,10 @@ void FlashJob::onHandlerFailed(int number, const QString& description) {
                 QStringLiteral("the window failed unexpectedly: Error#%1 %2").arg(number).arg(description));
 }
 
-void FlashJob::onWindowMessage(const QString& text, const QString& title) {
+void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
     // A search ends when the probe has asked every address: its "Not connect"
     // is the normal end, not news.
-    if (options_.action == Action::Search && step_ == Step::Probing) return;
+    if (action_ == Action::Search && step_ == Step::Probing) return;
     // The window names the port by its port box; the user named it otherwise.
     QString said = text;
     if (portLabel_ != portBoxText_ && said.startsWith(portBoxText_)) said = portLabel_ + said.mid(portBoxText_.size());
@@ -419,8 +426,8 @@ void FlashJob::onDeadline() {
     finish(ExitCode::NoReply, noReplyText());
 }
 
-void FlashJob::click(void (frmSerial::*handler)()) {
-    window_->invokeGuarded(handler);
+void FlashJob::click(void (Loader::*handler)()) {
+    loader_->invokeGuarded(handler);
 }
 
 void FlashJob::armDeadline() {
@@ -434,7 +441,7 @@ QString FlashJob::openFailureText() const {
                             lastOpenFailure_ ? lastOpenFailure_->description : QStringLiteral("the port did not open"));
     QString device;
     try {
-        if (resolver_) device = resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))).device;
+        if (resolver_) device = resolver_(portNumberOf(portBoxText_)).device;
     } catch (const Failure&) {
     }
     const QString hint = openFailureHint(lastOpenFailure_ ? lastOpenFailure_->number : 0, inspectDevice(device));
@@ -448,12 +455,10 @@ QString FlashJob::noBoardText() const {
             .arg(portLabel_, lastOpenFailure_ ? QStringLiteral(" (last attempt: %1)").arg(lastOpenFailure_->description)
                                               : QString());
     }
-    if (options_.modbusSearch || options_.action == Action::Search)
+    if (searching() || action_ == Action::Search)
         return QStringLiteral("no board answered on %1 at any Modbus address from 1 to 127").arg(portLabel_);
     if (options_.modbus)
-        return QStringLiteral("no board answered on %1 at Modbus address %2")
-            .arg(portLabel_)
-            .arg(options_.modbusAddress);
+        return QStringLiteral("no board answered on %1 at Modbus address %2").arg(portLabel_).arg(target_.address);
     return QStringLiteral(
                "no bootloader answered on %1 at %2 bit/s; check the speed, the cable and that the board "
                "runs its bootloader")
@@ -496,22 +501,22 @@ BoardResult FlashJob::result() const {
     BoardResult r;
     r.port = portLabel_;
     try {
-        if (resolver_) r.device = resolver_(toInt16Strict(QStringView(portBoxText_).mid(3))).device;
+        if (resolver_) r.device = resolver_(portNumberOf(portBoxText_)).device;
         // An alias is named by what it leads to.
         const QFileInfo info(r.device);
         if (info.isSymLink() && info.exists()) r.device = info.canonicalFilePath();
     } catch (const Failure&) {
     }
-    if (options_.modbus && options_.action != Action::Search) {
-        if (!options_.modbusSearch)
-            r.address = options_.modbusAddress;
+    if (options_.modbus && action_ != Action::Search) {
+        if (!searching())
+            r.address = target_.address;
         else if (replyAddress_ >= 0)
             r.address = replyAddress_;
     }
     r.file = options_.file;
-    r.lines = fileLines_;
+    r.lines = fileLines();
     r.version = version_;
-    r.result = finished_ ? resultName(code_, options_.action) : QStringLiteral("not finished");
+    r.result = finished_ ? resultName(code_, action_) : QStringLiteral("not finished");
     r.code = code_;
     r.message = message_;
     r.started = started_;
@@ -536,8 +541,8 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     // Close as the operator would, which also stops a probe or scan still
     // running; a window that never opened its port or started a timer needs
     // nothing.
-    if (window_->MSComm1->portOpen() || window_->Timer3->isActive() || window_->TMRComm->isActive())
-        click(&frmSerial::BTNCloseCom_Click);
+    if (loader_->MSComm1->portOpen() || loader_->Timer3->isActive() || loader_->TMRComm->isActive())
+        click(&Loader::BTNCloseCom_Click);
     QMetaObject::invokeMethod(
         this, [this] { emit finished(toInt(code_)); }, Qt::QueuedConnection);
 }

@@ -16,28 +16,34 @@
 #include "flasher/console.h"
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
-#include "window/frm_serial.h"
-#include "window/platform.h"
+#include "flasher/plan.h"
+#include "loader/loader.h"
+#include "loader/platform.h"
 
 namespace vantrel::flasher {
 
-// One run of the flasher: the window, hidden, driven through its own
-// handlers as an operator would click them, and followed through what it
-// announces (its signals), never through what it displays. The flasher adds
-// what a production line needs and the window leaves to its operator: a
-// bound on waiting for a reply, and an exit code.
+// One board of the flasher: the loader driven through its own handlers as an
+// operator would click them, and followed through what it announces (its
+// signals). The flasher adds what a production line needs and the window
+// leaves to its operator: a bound on waiting for a reply, and an exit code.
 class FlashJob : public QObject {
     Q_OBJECT
   public:
     struct Setup {
         FlashOptions options;
-        QString portBoxText;  // what goes into the window's port box: "COMn"
+        QString portBoxText;  // what goes into the loader's port text: "COMn"
         QString portLabel;    // how the user named the port, for messages
         // Where the port box's number leads; the port component was given the
         // same. Used for advice when the port does not open.
         PortResolver resolver;
         std::unique_ptr<SerialComponent> port;
         std::unique_ptr<Sleeper> sleeper;
+        // The board: the one the options name when not given.
+        std::optional<Target> target;
+        // What to do with it: the options' action when not given.
+        std::optional<Action> action;
+        // The run's file, read once; read at start() when not given.
+        std::shared_ptr<const PlannedFile> file;
     };
 
     FlashJob(Setup setup, Console& console, QObject* parent = nullptr);
@@ -51,8 +57,8 @@ class FlashJob : public QObject {
     ExitCode exitCode() const { return code_; }
     const QString& exitMessage() const { return message_; }
 
-    // The window the job drives.
-    frmSerial& window() const { return *window_; }
+    // The loader the job drives.
+    Loader& loader() const { return *loader_; }
 
     // What happened to the board, for the summary and the report (file
     // details are the run's to fill in).
@@ -74,7 +80,9 @@ class FlashJob : public QObject {
         QByteArray record;
     };
 
-    void configureWindow();
+    void configureLoader();
+    bool searching() const { return target_.kind == Target::Kind::Search; }
+    int fileLines() const { return file_ ? file_->lineCount() : 0; }
     void open();
     void boardFound();
     void runAction();
@@ -83,22 +91,22 @@ class FlashJob : public QObject {
     void queryVersion();
     void setAddress();
 
-    // What the window announces.
+    // What the loader announces.
     void onCommandWritten(const QByteArray& command);
     void onLineSent(bool verify, int line, int lineCount, const QByteArray& record);
     void onReplyAccepted(const QByteArray& reply, int address);
-    void onReplyInterpreted(frmSerial::ReplyOutcome outcome);
-    void onTransferReply(frmSerial::ReplyOutcome outcome);
-    void onAddressReply(frmSerial::ReplyOutcome outcome);
+    void onReplyInterpreted(Loader::ReplyOutcome outcome);
+    void onTransferReply(Loader::ReplyOutcome outcome);
+    void onAddressReply(Loader::ReplyOutcome outcome);
     void onOpenFailed(int number, const QString& description);
     void onProbeGaveUp();
     void onStartFailed(int number, const QString& description);
     void onPortLost();
     void onHandlerFailed(int number, const QString& description);
-    void onWindowMessage(const QString& text, const QString& title);
+    void onLoaderMessage(const QString& text, const QString& title);
     void onDeadline();
 
-    void click(void (frmSerial::*handler)());
+    void click(void (Loader::*handler)());
     void armDeadline();
     QString openFailureText() const;
     QString noBoardText() const;
@@ -108,16 +116,18 @@ class FlashJob : public QObject {
     void finishLater(ExitCode code, const QString& message);
 
     FlashOptions options_;
+    Target target_;
+    Action action_;
+    std::shared_ptr<const PlannedFile> file_;
     QString portBoxText_;
     QString portLabel_;
     PortResolver resolver_;
     Console& console_;
-    std::unique_ptr<frmSerial> window_;
+    std::unique_ptr<Loader> loader_;
     QTimer deadline_;
     bool deadlineArmed_ = false;
 
     Step step_ = Step::Starting;
-    int fileLines_ = 0;
     QElapsedTimer transferStart_;
     std::optional<LineOnWire> inFlight_;
     std::optional<LineOnWire> answering_;  // in flight when the reply being interpreted came

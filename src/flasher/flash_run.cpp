@@ -1,6 +1,5 @@
 #include "flasher/flash_run.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QMap>
@@ -11,8 +10,7 @@
 #include "connection/qt_serial_component.h"
 #include "flasher/flash_job.h"
 #include "flasher/port_choice.h"
-#include "transfer/hex_file.h"
-#include "window/frm_serial.h"
+#include "loader/loader.h"
 
 namespace vantrel::flasher {
 
@@ -34,7 +32,7 @@ PortFactory serialPortFactory() {
 // the run was asked for every board on the bus.
 struct FlashRun::PortRun {
     PortName port;
-    QList<std::optional<int>> boards;  // addresses to flash; nullopt: the one board of a plain line
+    QList<Target> boards;  // one after the other
     int next = 0;
     bool searching = false;
     std::unique_ptr<FlashJob> job;
@@ -47,26 +45,24 @@ FlashRun::FlashRun(Setup setup, QObject* parent)
     : QObject(parent),
       setup_(std::move(setup)),
       options_(setup_.options),
+      plan_(planOf(setup_.options)),
       runConsole_(Console::Style::Plain, setup_.options.quiet, setup_.err, setup_.out, setup_.clock) {}
 
 FlashRun::~FlashRun() = default;
 
-bool FlashRun::needsFile() const {
-    return options_.action == Action::DownloadVerify || options_.action == Action::VerifyOnly;
-}
-
 void FlashRun::start() {
     several_ = options_.severalBoards();
-    if (several_ && setup_.style == Console::Style::Terminal) lanes_ = std::make_unique<Lanes>(setup_.err);
+    if (several_ && setup_.style == Console::Style::Terminal) {
+        lanes_ = std::make_unique<Lanes>(setup_.err);
+        lanes_->setWidth(setup_.width);
+    }
 
-    for (const PortName& name : options_.ports) {
+    for (const PortPlan& planned : plan_.ports) {
         auto p = std::make_unique<PortRun>();
-        p->port = name;
-        if (options_.modbus && !options_.modbusSearch && !options_.modbusAll) {
-            for (int a : options_.modbusAddresses) p->boards.append(a);
-        } else {
-            p->boards.append(std::nullopt);
-        }
+        p->port = planned.port;
+        p->boards = planned.boards;
+        // Before the search, the bus stands for its one unknown board.
+        if (planned.searchFirst) p->boards = {Target{planned.port, Target::Kind::Search, 0}};
         ports_.push_back(std::move(p));
     }
 
@@ -85,24 +81,15 @@ void FlashRun::start() {
         }
     }
 
-    if (needsFile()) {
-        // Read once for every board, before any port is opened; each window
-        // reads it again itself, with the same reader.
-        QFile file(options_.file);
+    if (plan_.needsFile()) {
+        // Read once for every board, before any port is opened; every
+        // board's loader is handed these very lines.
         QString why;
-        try {
-            fileLines_ = static_cast<int>(readHexFile(options_.file, frmSerial::kMaxLines).size());
-            if (fileLines_ == 0) why = QStringLiteral("%1 holds no lines").arg(options_.file);
-        } catch (const Failure& f) {
-            why = QStringLiteral("cannot read %1: %2").arg(options_.file, f.description());
-        }
-        if (why.isEmpty() && file.open(QIODevice::ReadOnly))
-            sha256_ = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
-        if (!why.isEmpty()) {
+        plan_.file = readPlannedFile(options_.file, &why);
+        if (!plan_.file) {
             runConsole_.error(QStringLiteral("vantrel-flash: ") + why);
             for (auto& p : ports_) {
-                for (const std::optional<int>& a : p->boards)
-                    p->results.append(unreached(p->port, a, ExitCode::FileUnreadable, why));
+                for (const Target& t : p->boards) p->results.append(unreached(t, ExitCode::FileUnreadable, why));
                 p->done = true;
             }
             QTimer::singleShot(0, this, &FlashRun::finishRun);
@@ -118,10 +105,8 @@ void FlashRun::startPort(PortRun& p) {
         return;
     }
     p.searching = true;
-    FlashOptions search = options_;
-    search.action = Action::Search;
-    search.installAfter = false;
-    p.job = makeJob(p, search, boardLabel(p.port.text, std::nullopt) + QStringLiteral(" search"));
+    p.job = makeJob(p, Target{p.port, Target::Kind::Search, 0}, Action::Search,
+                    boardLabel(p.port.text, std::nullopt) + QStringLiteral(" search"));
     FlashJob* job = p.job.get();
     connect(job, &FlashJob::finished, this, [this, &p] { searchDone(p); });
     job->start();
@@ -135,8 +120,8 @@ void FlashRun::searchDone(PortRun& p) {
     if (search->exitCode() != ExitCode::Success) {
         BoardResult r = search->result();
         r.file = options_.file;
-        r.sha256 = sha256_;
-        r.lines = fileLines_;
+        r.sha256 = sha256();
+        r.lines = fileLines();
         p.results.append(r);
         p.done = true;
         if (several_) p.consoles.back()->settle(r.result);
@@ -144,26 +129,25 @@ void FlashRun::searchDone(PortRun& p) {
         return;
     }
     if (several_) p.consoles.back()->settle(QStringLiteral("found %1").arg(search->found().size()));
-    for (int a : search->found()) p.boards.append(a);
+    for (int a : search->found()) p.boards.append(Target{p.port, Target::Kind::Address, a});
     nextBoard(p);
 }
 
-std::unique_ptr<FlashJob> FlashRun::makeJob(PortRun& p, FlashOptions options, const QString& label) {
-    options.ports = {p.port};
-    options.port = p.port.text;
-    options.portIsDevice = p.port.isDevice;
-    options.modbusAll = false;
-
+std::unique_ptr<FlashJob> FlashRun::makeJob(PortRun& p, const Target& target, Action action, const QString& label) {
     std::unique_ptr<Console> console;
     if (several_)
-        console = std::make_unique<Console>(setup_.style, options.quiet, label, lanes_.get(), setup_.err, setup_.out,
+        console = std::make_unique<Console>(setup_.style, options_.quiet, label, lanes_.get(), setup_.err, setup_.out,
                                             setup_.clock);
     else
-        console = std::make_unique<Console>(setup_.style, options.quiet, setup_.err, setup_.out, setup_.clock);
+        console = std::make_unique<Console>(setup_.style, options_.quiet, setup_.err, setup_.out, setup_.clock);
+    console->setWidth(setup_.width);
 
     PortAccess access = setup_.ports(p.port);
     FlashJob::Setup job;
-    job.options = std::move(options);
+    job.options = options_;
+    job.target = target;
+    job.action = action;
+    job.file = plan_.file;
     job.portBoxText = access.portBoxText;
     job.portLabel = p.port.text;
     job.resolver = access.resolver;
@@ -180,14 +164,10 @@ void FlashRun::nextBoard(PortRun& p) {
         finishRun();
         return;
     }
-    const std::optional<int> address = p.boards[p.next++];
-    FlashOptions board = options_;
-    if (address) {
-        board.modbusSearch = false;
-        board.modbusAddress = *address;
-        board.modbusAddresses = {*address};
-    }
-    p.job = makeJob(p, board, boardLabel(p.port.text, address));
+    const Target target = p.boards[p.next++];
+    const std::optional<int> address =
+        target.kind == Target::Kind::Address ? std::optional<int>(target.address) : std::nullopt;
+    p.job = makeJob(p, target, options_.action, boardLabel(p.port.text, address));
     connect(p.job.get(), &FlashJob::finished, this, [this, &p] { boardDone(p); });
     p.job->start();
 }
@@ -197,8 +177,8 @@ void FlashRun::boardDone(PortRun& p) {
     // Its window has closed the port; it goes once this signal has returned.
     job->deleteLater();
     BoardResult r = job->result();
-    r.sha256 = sha256_;
-    r.lines = fileLines_;
+    r.sha256 = sha256();
+    r.lines = fileLines();
     p.results.append(r);
     if (several_) {
         QString detail = r.result;
@@ -228,14 +208,13 @@ QList<BoardResult> FlashRun::results() const {
     return all;
 }
 
-BoardResult FlashRun::unreached(const PortName& port, std::optional<int> address, ExitCode code,
-                                const QString& message) const {
+BoardResult FlashRun::unreached(const Target& target, ExitCode code, const QString& message) const {
     BoardResult r;
-    r.port = port.text;
-    r.address = address;
+    r.port = target.port.text;
+    if (target.kind == Target::Kind::Address) r.address = target.address;
     r.file = options_.file;
-    r.sha256 = sha256_;
-    r.lines = fileLines_;
+    r.sha256 = sha256();
+    r.lines = fileLines();
     r.result = resultName(code, options_.action);
     r.code = code;
     r.message = message;

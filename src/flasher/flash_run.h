@@ -13,7 +13,8 @@
 #include "flasher/board_result.h"
 #include "flasher/console.h"
 #include "flasher/options.h"
-#include "window/platform.h"
+#include "flasher/plan.h"
+#include "loader/platform.h"
 
 namespace vantrel::flasher {
 
@@ -44,6 +45,8 @@ class FlashRun : public QObject {
         FlashOptions options;
         PortFactory ports;
         Console::Style style = Console::Style::Plain;
+        // The terminal's width: progress lines are cut to it (0: not cut).
+        int width = 0;
         Console::Sink err;
         Console::Sink out;
         Console::Clock clock = Console::monotonicClock();
@@ -75,20 +78,19 @@ class FlashRun : public QObject {
     void nextBoard(PortRun& p);
     void boardDone(PortRun& p);
     void searchDone(PortRun& p);
-    std::unique_ptr<FlashJob> makeJob(PortRun& p, FlashOptions options, const QString& label);
-    bool needsFile() const;
+    std::unique_ptr<FlashJob> makeJob(PortRun& p, const Target& target, Action action, const QString& label);
     void finishRun();
     void printSummary();
-    BoardResult unreached(const PortName& port, std::optional<int> address, ExitCode code,
-                          const QString& message) const;
+    BoardResult unreached(const Target& target, ExitCode code, const QString& message) const;
 
     Setup setup_;
     const FlashOptions& options_;
+    FlashPlan plan_;
     bool several_ = false;
     std::unique_ptr<Lanes> lanes_;
     Console runConsole_;  // the run's own remarks and summary
-    int fileLines_ = 0;
-    QString sha256_;
+    int fileLines() const { return plan_.file ? plan_.file->lineCount() : 0; }
+    QString sha256() const { return plan_.file ? plan_.file->sha256 : QString(); }
     std::vector<std::unique_ptr<PortRun>> ports_;
     bool finished_ = false;
     ExitCode code_ = ExitCode::Internal;

@@ -1,8 +1,7 @@
 #include <cstdio>
 #include <unistd.h>
-#include <vector>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include "connection/port_naming.h"
@@ -41,28 +40,19 @@ void routeMessage(QtMsgType type, const QMessageLogContext& context, const QStri
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // No window is ever shown; without a platform of its own Qt would look
-    // for a display. Given as an argument, so the environment is left alone.
-    std::vector<char*> arguments(argv, argv + argc);
-    char platformOption[] = "-platform";
-    char offscreen[] = "offscreen";
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        arguments.insert(arguments.begin() + 1, {platformOption, offscreen});
-    }
-    int qtArgc = static_cast<int>(arguments.size());
-    arguments.push_back(nullptr);
+    // The loader needs no display: a core application, with no platform.
     qInstallMessageHandler(routeMessage);
-    QApplication app(qtArgc, arguments.data());
-    QApplication::setApplicationName(QStringLiteral("vantrel-flash"));
-    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantrel-flash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
 
-    const CommandLine command = parseCommandLine(QApplication::arguments());
+    const CommandLine command = parseCommandLine(QCoreApplication::arguments());
     switch (command.kind) {
         case CommandLine::Kind::Help:
             writeTo(stdout, command.text);
             return toInt(ExitCode::Success);
         case CommandLine::Kind::Version:
-            writeTo(stdout, QStringLiteral("vantrel-flash %1\n").arg(QApplication::applicationVersion()));
+            writeTo(stdout, QStringLiteral("vantrel-flash %1\n").arg(QCoreApplication::applicationVersion()));
             return toInt(ExitCode::Success);
         case CommandLine::Kind::Error:
             writeTo(stderr, QStringLiteral("vantrel-flash: %1\nTry 'vantrel-flash --help'.\n").arg(command.text));
@@ -77,7 +67,9 @@ int main(int argc, char* argv[]) {
         return toInt(ExitCode::Success);
     }
 
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    // Progress is drawn in place on a terminal that can move the cursor, cut
+    // to its width; anywhere else (a log, a pipe, TERM=dumb) it is plain lines.
+    const bool terminal = drawsInPlace(::isatty(STDERR_FILENO) == 1, qgetenv("TERM"));
     const Console::Sink err = [](const QString& text) { writeTo(stderr, text); };
     const Console::Sink out = [](const QString& text) { writeTo(stdout, text); };
     if (options.trace) QLoggingCategory::setFilterRules(QStringLiteral("vantrel.link.debug=true"));
@@ -85,6 +77,7 @@ int main(int argc, char* argv[]) {
     FlashRun::Setup setup;
     setup.options = options;
     setup.style = terminal ? Console::Style::Terminal : Console::Style::Plain;
+    if (terminal) setup.width = terminalColumns(STDERR_FILENO, qgetenv("COLUMNS"));
     setup.err = err;
     setup.out = out;
     if (options.dryRun) {
@@ -108,7 +101,7 @@ int main(int argc, char* argv[]) {
             QCoreApplication::exit(exitCode);
         });
         run.start();
-        QApplication::exec();
+        QCoreApplication::exec();
         g_run = nullptr;
     }
     qInstallMessageHandler(nullptr);

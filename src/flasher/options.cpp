@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 
 #include "common/failure.h"
+#include "connection/port_naming.h"
 #include "link/numeric_text.h"
 
 namespace vantrel::flasher {
@@ -27,7 +28,7 @@ std::optional<int> modbusAddressOf(const QString& text) {
 // reads the number from the fourth character on.
 bool namesPortNumber(const QString& text) {
     try {
-        return toInt16Strict(QStringView(text).mid(3)) >= 1;
+        return portNumberOf(text) >= 1;
     } catch (const Failure&) {
         return false;
     }

@@ -1,16 +1,14 @@
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QTimer>
 
 #include "common/failure.h"
 #include "link/crc16.h"
 #include "link/numeric_text.h"
-#include "window/frm_serial.h"
-#include "window/lamp.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
 
 namespace vantrel {
 
-char frmSerial::deviceAddressChar() const {
+char Loader::deviceAddressChar() const {
     // The address box is read anew at every use; only 0..255 fit one character.
     const double address = roundHalfEven(numericValue(Text1->text()));
     if (!(address >= 0.0 && address <= 255.0))
@@ -18,13 +16,13 @@ char frmSerial::deviceAddressChar() const {
     return static_cast<char>(static_cast<quint8>(address));
 }
 
-QByteArray frmSerial::CRC16(const QByteArray& sString) const {
+QByteArray Loader::CRC16(const QByteArray& sString) const {
     // The length is a 16-bit count: longer texts are refused.
     if (sString.size() > 32767) throw Failure(failure::kOverflow, QStringLiteral("Overflow"));
     return crc16ModbusBytes(sString);
 }
 
-qint16 frmSerial::WriteCOM32(QByteArray& COMString) {
+qint16 Loader::WriteCOM32(QByteArray& COMString) {
     qint16 written = 0;
     try {
         if (!MSComm1->portOpen()) return 0;

@@ -1,10 +1,7 @@
-#include <QCheckBox>
-#include <QLineEdit>
-
 #include "common/failure.h"
 #include "link/crc16.h"
-#include "window/frm_serial.h"
-#include "window/lamp.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
 
 namespace vantrel {
 namespace {
@@ -53,7 +50,7 @@ qsizetype replyStart(const QByteArray& gathered, char address) {
 
 }  // namespace
 
-void frmSerial::TMRComm_Timer() {
+void Loader::TMRComm_Timer() {
     RxLine.clear();
     CalcCrc.clear();
     RxCrc.clear();
@@ -84,7 +81,7 @@ void frmSerial::TMRComm_Timer() {
     }
 }
 
-void frmSerial::MSComm1_OnComm() {
+void Loader::MSComm1_OnComm() {
     if (RxBusy) return;
     RxLine.clear();
     CalcCrc.clear();
@@ -99,7 +96,7 @@ void frmSerial::MSComm1_OnComm() {
     }
 }
 
-bool frmSerial::receiveStep() {
+bool Loader::receiveStep() {
     ByteCount = MSComm1->inBufferCount();
     if (ByteCount == 0) return false;
     RxLine = MSComm1->input();
@@ -112,7 +109,7 @@ bool frmSerial::receiveStep() {
     return true;
 }
 
-void frmSerial::plainCharactersArrived() {
+void Loader::plainCharactersArrived() {
     // A reply is complete at its line end, however its characters were cut
     // on the way: what follows the last line end waits for the rest. Two
     // replies that arrive together are still handed on as one text.
@@ -129,7 +126,7 @@ void frmSerial::plainCharactersArrived() {
     RxFrame.clear();
 }
 
-void frmSerial::modbusCharactersArrived() {
+void Loader::modbusCharactersArrived() {
     RxHeld.clear();
     RxFrame += RxLine;
     if (RxFrame.size() > kMaxFrame) RxFrame.remove(0, RxFrame.size() - kMaxFrame);
@@ -165,12 +162,12 @@ void frmSerial::modbusCharactersArrived() {
     RxFrame.clear();
 }
 
-void frmSerial::handOnReply() {
+void Loader::handOnReply() {
     emit replyAccepted(RxLine, Check1->isChecked() ? static_cast<quint8>(RxFrame[0]) : -1);
     Com_Parser();
 }
 
-void frmSerial::lineWasQuiet() {
+void Loader::lineWasQuiet() {
     if (!RxHeld.isEmpty()) {
         // A plain reply without a line end: the silence after it ends it.
         if (!Check1->isChecked()) {

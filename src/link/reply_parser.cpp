@@ -1,13 +1,11 @@
-#include <QLabel>
-#include <QLineEdit>
 #include <QTimer>
 
-#include "window/frm_serial.h"
-#include "window/progress_bar.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
 
 namespace vantrel {
 
-void frmSerial::Com_Parser() {
+void Loader::Com_Parser() {
     Text8->setText(QString::fromLatin1(RxLine));
 
     // The first reply word found decides; the order matters: a text with

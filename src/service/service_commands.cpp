@@ -1,19 +1,18 @@
-#include <QLineEdit>
 #include <QTimer>
 
+#include "loader/loader.h"
 #include "service/address_digits.h"
-#include "window/frm_serial.h"
 
 namespace vantrel {
 
-void frmSerial::Command4_Click() {
+void Loader::Command4_Click() {
     Text8->clear();
     // A version reply must never start sending a loaded file.
     TransferActive = 0;
     writeCommand(QByteArrayLiteral("BOOTi\r\n"));
 }
 
-void frmSerial::Command1_Click() {
+void Loader::Command1_Click() {
     if (AddressSearch == 1) {
         // "Next": the probe goes on at the address after the one that answered.
         Timer3->start();

@@ -1,22 +1,19 @@
-#include <QPushButton>
-
 #include "common/failure.h"
-#include "transfer/hex_file.h"
-#include "window/frm_serial.h"
-#include "window/progress_bar.h"
-#include "window/texts.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
+#include "loader/texts.h"
 
 namespace vantrel {
 
-void frmSerial::Command3_Click() {
+void Loader::Command3_Click() {
     startTransfer(false);
 }
 
-void frmSerial::Command2_Click() {
+void Loader::Command2_Click() {
     startTransfer(true);
 }
 
-void frmSerial::startTransfer(bool verify) {
+void Loader::startTransfer(bool verify) {
     try {
         CommonDialog1->setFilter(QStringLiteral("HEX files (*.hex)|*.hex"));
         CommonDialog1->showOpen();
@@ -35,7 +32,7 @@ void frmSerial::startTransfer(bool verify) {
         // Until the whole file has been read nothing counts as loaded, so a
         // file that fails half-way never leaves a mix of two files to send.
         LineCount = 0;
-        const QList<QByteArray> lines = readHexFile(path, kMaxLines);
+        const QList<QByteArray> lines = fileReader().readLines(path, kMaxLines);
         for (const QByteArray& line : lines) {
             HexLineBuffer = line;
             LineIndex += 1;

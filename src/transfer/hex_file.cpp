@@ -34,7 +34,7 @@ QList<QByteArray> splitHexFields(QByteArrayView data) {
     return fields;
 }
 
-QList<QByteArray> readHexFile(const QString& path, int maxLines) {
+QByteArray readHexFileBytes(const QString& path) {
     QFile file(path);
     if (!QFileInfo::exists(path)) throw Failure(failure::kFileNotFound, QStringLiteral("File not found: ") + path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
@@ -43,15 +43,23 @@ QList<QByteArray> readHexFile(const QString& path, int maxLines) {
     if (file.size() > kMaxFileSize)
         throw Failure(failure::kOutOfMemory,
                       QStringLiteral("File too large for a HEX file (%1 bytes): %2").arg(file.size()).arg(path));
-    const QByteArray data = file.readAll();
+    QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Failure(failure::kDeviceIo, QStringLiteral("Read error: %1 (%2)").arg(path, file.errorString()));
+    return data;
+}
+
+QList<QByteArray> hexFieldsOf(QByteArrayView data, int maxLines, const QString& path) {
     QList<QByteArray> fields = splitHexFields(data);
     if (fields.size() > maxLines)
         throw Failure(
             failure::kSubscriptOutOfRange,
             QStringLiteral("Subscript out of range: the file has more than %1 lines: %2").arg(maxLines).arg(path));
     return fields;
+}
+
+QList<QByteArray> readHexFile(const QString& path, int maxLines) {
+    return hexFieldsOf(readHexFileBytes(path), maxLines, path);
 }
 
 }  // namespace vantrel

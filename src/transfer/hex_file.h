@@ -11,6 +11,14 @@ namespace vantrel {
 // no empty field; an empty text has no fields.
 QList<QByteArray> splitHexFields(QByteArrayView data);
 
+// Reads a HEX file whole. Fails with vantrel::Failure when the file cannot be
+// opened or read, or when it is too large to be a HEX file.
+QByteArray readHexFileBytes(const QString& path);
+
+// The fields of a HEX file's bytes, at most maxLines of them; more fail with
+// vantrel::Failure naming `path`.
+QList<QByteArray> hexFieldsOf(QByteArrayView data, int maxLines, const QString& path);
+
 // Reads the fields of a HEX file, at most maxLines of them. Fails with
 // vantrel::Failure when the file cannot be opened or read, when it is too
 // large to be a HEX file, or when it has more than maxLines lines.

@@ -1,8 +1,8 @@
-#include "window/frm_serial.h"
+#include "loader/loader.h"
 
 namespace vantrel {
 
-void frmSerial::Command6_Click() {
+void Loader::Command6_Click() {
     // From now on a version reply no longer sends lines of the loaded file.
     TransferActive = 0;
     writeCommand(QByteArrayLiteral("BOOTg\r\n"));

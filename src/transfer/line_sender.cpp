@@ -1,11 +1,11 @@
 #include <algorithm>
 
-#include "window/frm_serial.h"
-#include "window/progress_bar.h"
+#include "loader/colors.h"
+#include "loader/loader.h"
 
 namespace vantrel {
 
-void frmSerial::Command5_Click() {
+void Loader::Command5_Click() {
     // With no line loaded there is nothing to send; the table is never read
     // past the lines of the file that was loaded.
     if (LineCount < 1) return;

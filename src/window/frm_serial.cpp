@@ -9,14 +9,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 
-#include "common/failure.h"
-#include "link/hex_digits.h"
+#include "loader/texts.h"
 #include "window/app_icon.h"
+#include "window/colors.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
-#include "window/texts.h"
 
 namespace vantrel {
 namespace {
@@ -30,11 +28,6 @@ void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
 }
 
-// Only emptiness of a tag matters: a non-empty tag marks a port control.
-void setTag(QObject* o, const char* tag) {
-    o->setProperty("Tag", QString::fromLatin1(tag));
-}
-
 QFont windowFont() {
     QFont f;
     f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
@@ -45,14 +38,23 @@ QFont windowFont() {
 
 }  // namespace
 
-frmSerial::frmSerial(Platform platform, QWidget* parent) : QWidget(parent), platform_(std::move(platform)) {
-    MSComm1 = platform_.port.get();
-    CommonDialog1 = platform_.fileDialog.get();
+frmSerial::frmSerial(Platform platform, QWidget* parent)
+    : QWidget(parent), loader_(std::make_unique<Loader>(std::move(platform))) {
     buildControls();
-    connectHandlers();
+    // The loader starts from the same design values; whatever differs is its.
+    for (Control* c : loader_->controls()) {
+        showChange(*c, Control::Property::Text);
+        showChange(*c, Control::Property::Enabled);
+        showChange(*c, Control::Property::Checked);
+    }
+    connect(loader_.get(), &Loader::controlChanged, this, &frmSerial::showChange);
+    connectInputs();
 }
 
-frmSerial::~frmSerial() = default;
+frmSerial::~frmSerial() {
+    // The loader goes first: its last announcements find no view.
+    disconnect(loader_.get(), nullptr, this, nullptr);
+}
 
 void frmSerial::buildControls() {
     setWindowTitle(QString::fromUtf8(text::kCaption));
@@ -61,7 +63,6 @@ void frmSerial::buildControls() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(px(5955), px(1830));
     setFont(windowFont());
-    setTag(this, "");
 
     // Containers.
     Frame2 = new QGroupBox(QStringLiteral("Comm's"), this);
@@ -163,15 +164,6 @@ void frmSerial::buildControls() {
         child->setPalette(pal);
     }
 
-    Timer3 = new QTimer(this);
-    Timer3->setObjectName(QStringLiteral("Timer3"));
-    Timer3->setInterval(200);
-    Timer3->setTimerType(Qt::PreciseTimer);
-    TMRComm = new QTimer(this);
-    TMRComm->setObjectName(QStringLiteral("TMRComm"));
-    TMRComm->setInterval(20);
-    TMRComm->setTimerType(Qt::PreciseTimer);
-
     // Object names follow the control names, so traces and tests can find them.
     const std::pair<QObject*, const char*> names[] = {
         {Frame2, "Frame2"},
@@ -205,16 +197,7 @@ void frmSerial::buildControls() {
         {Pic, "Pic"},
         {vbalProgressBar1, "vbalProgressBar1"},
     };
-    for (const auto& [object, name] : names) {
-        object->setObjectName(QString::fromLatin1(name));
-        setTag(object, "");
-    }
-    setTag(Timer3, "");
-    setTag(TMRComm, "");
-    // The port controls: SwitchTags flips exactly the controls tagged here.
-    setTag(BTNOpenCom, "NO");
-    setTag(txt[0], "NO");
-    setTag(BTNCloseCom, "NC");
+    for (const auto& [object, name] : names) object->setObjectName(QString::fromLatin1(name));
 
     QWidget* const tabOrder[] = {txt[0],   BTNOpenCom, BTNCloseCom, Command3, Command4, Command5,
                                  Command6, Text8,      Check1,      Text1,    Text2,    Command1,
@@ -223,72 +206,93 @@ void frmSerial::buildControls() {
     txt[0]->setFocus();
 }
 
-void frmSerial::invokeGuarded(void (frmSerial::*handler)()) {
-    try {
-        (this->*handler)();
-    } catch (const Failure& f) {
-        emit handlerFailed(f.number(), f.description());
-        messageBox().show(f.description(), QStringLiteral("Error#%1").arg(f.number()), MsgBox::Icon::Stop);
-    }
+QWidget* frmSerial::widgetOf(const Control& control) const {
+    return findChild<QWidget*>(control.name());
 }
 
-void frmSerial::connectHandlers() {
-    auto guarded = [this](void (frmSerial::*handler)()) { return [this, handler] { invokeGuarded(handler); }; };
-    connect(BTNOpenCom, &QPushButton::clicked, this, guarded(&frmSerial::BTNOpenCom_Click));
-    connect(BTNCloseCom, &QPushButton::clicked, this, guarded(&frmSerial::BTNCloseCom_Click));
-    connect(Command1, &QPushButton::clicked, this, guarded(&frmSerial::Command1_Click));
-    connect(Command2, &QPushButton::clicked, this, guarded(&frmSerial::Command2_Click));
-    connect(Command3, &QPushButton::clicked, this, guarded(&frmSerial::Command3_Click));
-    connect(Command4, &QPushButton::clicked, this, guarded(&frmSerial::Command4_Click));
-    connect(Command5, &QPushButton::clicked, this, guarded(&frmSerial::Command5_Click));
-    connect(Command6, &QPushButton::clicked, this, guarded(&frmSerial::Command6_Click));
-    connect(Timer3, &QTimer::timeout, this, guarded(&frmSerial::Timer3_Timer));
-    connect(TMRComm, &QTimer::timeout, this, guarded(&frmSerial::TMRComm_Timer));
-}
-
-void frmSerial::SwitchTags() {
-    // Every control of the window, those inside frames and the timers
-    // included; each one with a non-empty tag has its enabled state inverted.
-    const auto controls = findChildren<QObject*>();
-    for (QObject* control : controls) {
-        if (control->property("Tag").toString().isEmpty()) continue;
-        if (auto* w = qobject_cast<QWidget*>(control)) {
-            w->setEnabled(w->testAttribute(Qt::WA_Disabled));
-        } else if (auto* t = qobject_cast<QTimer*>(control)) {
-            if (t->isActive())
-                t->stop();
-            else
-                t->start();
+void frmSerial::showChange(const Control& c, Control::Property what) {
+    QWidget* w = widgetOf(c);
+    if (w == nullptr) return;
+    using P = Control::Property;
+    switch (what) {
+        case P::Text:
+            if (auto* l = qobject_cast<QLabel*>(w)) {
+                if (l->text() != c.text()) l->setText(c.text());
+            } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+                if (b->text() != c.text()) b->setText(c.text());
+            } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+                if (e->text() != c.text()) e->setText(c.text());
+            } else if (auto* bar = qobject_cast<VbalProgressBar*>(w)) {
+                bar->setText(c.text());
+            }
+            return;
+        case P::Enabled:
+            if (w->testAttribute(Qt::WA_Disabled) == c.isEnabled()) w->setEnabled(c.isEnabled());
+            return;
+        case P::Checked:
+            if (auto* b = qobject_cast<QAbstractButton*>(w); b != nullptr && b->isChecked() != c.isChecked())
+                b->setChecked(c.isChecked());
+            return;
+        case P::Visible:
+            w->setVisible(c.isVisible());
+            return;
+        case P::FillColor:
+            if (auto* lamp = qobject_cast<Lamp*>(w)) lamp->setFillColor(c.fillColor());
+            return;
+        case P::BackColor: {
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::Base,
+                         c.backColor() ? toQColor(*c.backColor()) : QApplication::palette(w).color(QPalette::Base));
+            w->setPalette(pal);
+            return;
         }
+        case P::Value:
+            if (auto* bar = qobject_cast<VbalProgressBar*>(w)) bar->setValue(c.value());
+            return;
+        case P::Max:
+            if (auto* bar = qobject_cast<VbalProgressBar*>(w)) bar->setMax(c.max());
+            return;
+        case P::BarColor:
+            if (auto* bar = qobject_cast<VbalProgressBar*>(w)) bar->setBarColor(c.barColor());
+            return;
     }
 }
 
-qint16 frmSerial::Decode(const QByteArray& colums) const {
-    return decodeHexDigit(colums);
-}
+void frmSerial::connectInputs() {
+    Loader* l = loader_.get();
+    // What the operator types or picks reaches the loader as it is made.
+    auto text = [this, l](QLineEdit* box, Control* into) {
+        connect(box, &QLineEdit::textChanged, l, [into](const QString& t) { into->setText(t); });
+    };
+    text(txt[0], l->txt[0]);
+    text(Text1, l->Text1);
+    text(Text2, l->Text2);
+    text(Text8, l->Text8);
+    auto check = [this, l](QAbstractButton* box, Control* into) {
+        connect(box, &QAbstractButton::toggled, l, [into](bool on) { into->setChecked(on); });
+    };
+    check(Option1, l->Option1);
+    check(Option2, l->Option2);
+    check(Option3, l->Option3);
+    check(Option4, l->Option4);
+    check(Check1, l->Check1);
 
-qint16 frmSerial::Decode2(const QByteArray& colums) const {
-    return decodeHexByte(colums);
-}
-
-void frmSerial::setPortBoxColor(bool open) {
-    QPalette pal = txt[0]->palette();
-    pal.setColor(QPalette::Base, open ? toQColor(color::kGreen) : QApplication::palette(txt[0]).color(QPalette::Base));
-    txt[0]->setPalette(pal);
-}
-
-void frmSerial::showConnectionMessage(const QString& suffix) {
-    messageBox().show(txt[0]->text() + suffix, QString::fromUtf8(text::kAppTitle), MsgBox::Icon::None);
-}
-
-void frmSerial::writeCommand(const QByteArray& command) {
-    QByteArray frame = command;  // the writer frames its argument in place
-    WriteCOM32(frame);
+    auto click = [this, l](QPushButton* button, void (Loader::*handler)()) {
+        connect(button, &QPushButton::clicked, l, [l, handler] { l->invokeGuarded(handler); });
+    };
+    click(BTNOpenCom, &Loader::BTNOpenCom_Click);
+    click(BTNCloseCom, &Loader::BTNCloseCom_Click);
+    click(Command1, &Loader::Command1_Click);
+    click(Command2, &Loader::Command2_Click);
+    click(Command3, &Loader::Command3_Click);
+    click(Command4, &Loader::Command4_Click);
+    click(Command5, &Loader::Command5_Click);
+    click(Command6, &Loader::Command6_Click);
 }
 
 void frmSerial::closeEvent(QCloseEvent* event) {
     qint16 cancel = 0;
-    Form_Unload(cancel);
+    loader_->Form_Unload(cancel);
     if (cancel != 0)
         event->ignore();
     else

@@ -2,10 +2,10 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
-#include <QThread>
 
 #include "connection/qt_serial_component.h"
-#include "window/platform.h"
+#include "loader/platform.h"
+#include "window/frm_serial.h"
 
 namespace vantrel {
 namespace {
@@ -49,25 +49,14 @@ class QtFileDialog final : public FileDialog {
     bool cancelled_ = false;
 };
 
-class ThreadSleeper final : public Sleeper {
-  public:
-    void sleep(int milliseconds) override {
-        if (milliseconds > 0) QThread::msleep(static_cast<unsigned long>(milliseconds));
-    }
-};
-
 }  // namespace
-
-std::unique_ptr<Sleeper> makeThreadSleeper() {
-    return std::make_unique<ThreadSleeper>();
-}
 
 Platform makeDesktopPlatform() {
     Platform p;
     p.port = std::make_unique<QtSerialComponent>();
     p.msgBox = std::make_unique<QtMsgBox>();
     p.fileDialog = std::make_unique<QtFileDialog>();
-    p.sleeper = std::make_unique<ThreadSleeper>();
+    p.sleeper = makeThreadSleeper();
     return p;
 }
 

@@ -18,9 +18,9 @@
 
 #include "fake_platform.h"
 #include "hex_commands.h"
+#include "loader/loader.h"
 #include "simulated_port.h"
 #include "window/colors.h"
-#include "window/frm_serial.h"
 #include "window/progress_bar.h"
 
 namespace vantrel::testing {
@@ -44,10 +44,10 @@ class InProcessWindow : public ::testing::Test {
         sleeper->onSleep = [this](int milliseconds) { clock.advance(milliseconds * kMs); };
         board = port.get();
         pauses = sleeper.get();
-        window = std::make_unique<RecordingWindow>(std::move(port), std::move(sleeper));
+        window = std::make_unique<RecordingLoader>(std::move(port), std::move(sleeper));
     }
 
-    frmSerial* w() const { return window->w.get(); }
+    Loader* w() const { return window->w.get(); }
 
     // 20 ms of the window's life: the receive timer ticks, and the probe
     // timer once it has run for 200 ms since it was started or last ticked.
@@ -102,7 +102,7 @@ class InProcessWindow : public ::testing::Test {
     boardsim::VirtualClock clock;
     boardsim::SimulatedPort* board = nullptr;
     FakeSleeper* pauses = nullptr;
-    std::unique_ptr<RecordingWindow> window;
+    std::unique_ptr<RecordingLoader> window;
 
   private:
     int probeTicks_ = 0;

@@ -63,7 +63,7 @@ class OddPortText : public ::testing::TestWithParam<OddText> {
         f->txt[0]->setText(GetParam().text);
         ASSERT_EQ(f->txt[0]->text(), GetParam().text) << "the box changed the text";
     }
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_P(OddPortText, SerialOpenOpensTheNamedPortOrShowsTheMessage) {
@@ -152,7 +152,7 @@ class OddAddressText : public ::testing::TestWithParam<OddText> {
     // less its CRC.
     static QByteArray frameHead(quint8 address) { return QByteArray(1, char(address)) + "BOOTi\r\n"; }
 
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_P(OddAddressText, SerialOpenAlwaysOpens) {

@@ -19,8 +19,8 @@ namespace {
 const QString kNotAvailable = QStringLiteral(" Not available! Use Serial settings to setup your ports.");
 const QColor kGreenBackground(0, 255, 0);  // 65280
 
-QColor portBoxBackground(const frmSerial& w) {
-    return w.txt[0]->palette().color(QPalette::Base);
+QColor portBoxBackground(const Loader& w) {
+    return w.txt[0]->backColor() ? toQColor(*w.txt[0]->backColor()) : QLineEdit().palette().color(QPalette::Base);
 }
 
 QColor systemBackground() {
@@ -32,14 +32,14 @@ QColor systemBackground() {
 
 struct SpeedCase {
     const char* name;
-    QRadioButton* frmSerial::*button;
+    Control* Loader::*button;
     const char* settings;
 };
 
 class SerialOpenSpeed : public ::testing::TestWithParam<SpeedCase> {};
 
 TEST_P(SerialOpenSpeed, SetsTheSettingsOfTheSelectedButtonBeforeOpening) {
-    FakeWindow f;
+    FakeLoader f;
     (f.w.get()->*GetParam().button)->setChecked(true);
     f->BTNOpenCom_Click();
     EXPECT_EQ(f.port->settings, QString::fromLatin1(GetParam().settings));
@@ -48,13 +48,13 @@ TEST_P(SerialOpenSpeed, SetsTheSettingsOfTheSelectedButtonBeforeOpening) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, SerialOpenSpeed,
-                         ::testing::Values(SpeedCase{"Speed9600", &frmSerial::Option1, "9600,n,8,1"},
-                                           SpeedCase{"Speed19200", &frmSerial::Option2, "19200,n,8,1"},
-                                           SpeedCase{"Speed115200", &frmSerial::Option3, "115200,n,8,1"}),
+                         ::testing::Values(SpeedCase{"Speed9600", &Loader::Option1, "9600,n,8,1"},
+                                           SpeedCase{"Speed19200", &Loader::Option2, "19200,n,8,1"},
+                                           SpeedCase{"Speed115200", &Loader::Option3, "115200,n,8,1"}),
                          [](const ::testing::TestParamInfo<SpeedCase>& info) { return std::string(info.param.name); });
 
 TEST(SerialOpen, OpensThePortAndSetsUpEveryControl) {
-    FakeWindow f;
+    FakeLoader f;
     // Leave traces of an earlier session that Open has to reset.
     f->Pic->setVisible(false);
     f->vbalProgressBar1->setValue(7);
@@ -121,7 +121,7 @@ class SerialOpenAddressBox : public ::testing::TestWithParam<AddressBoxCase> {};
 
 TEST_P(SerialOpenAddressBox, DecidesSearchCaptionAndProbe) {
     const AddressBoxCase& c = GetParam();
-    FakeWindow f;
+    FakeLoader f;
     f->Text1->setText(QString::fromLatin1(c.text1));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());
@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, SerialOpenAddressBox,
                          });
 
 TEST(SerialOpen, AfterCloseLightsTheLampAndColoursThePortBoxAgain) {
-    FakeWindow f;
+    FakeLoader f;
     f->BTNOpenCom_Click();
     f->BTNCloseCom_Click();
     ASSERT_TRUE(f->Pic->isHidden());
@@ -175,7 +175,7 @@ class SerialOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {};
 
 TEST_P(SerialOpenFailure, ShowsMessageAndLeavesControlsAsTheyWere) {
     const OpenFailureCase& c = GetParam();
-    FakeWindow f;
+    FakeLoader f;
     f->txt[0]->setText(QString::fromLatin1(c.portText));
     f.port->refuseOpen = c.portRefuses;
     f.port->settings = QStringLiteral("untouched");
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Causes, SerialOpenFailure,
                          });
 
 TEST(SerialOpen, FailedOpenDoesNotSwitchTagsSoTheNextOpenStillAlternates) {
-    FakeWindow f;
+    FakeLoader f;
     f.port->refuseOpen = true;
     f->BTNOpenCom_Click();
     EXPECT_TRUE(f->BTNOpenCom->isEnabled());
@@ -252,7 +252,7 @@ TEST(SerialOpen, FailedOpenDoesNotSwitchTagsSoTheNextOpenStillAlternates) {
 // Close.
 
 TEST(Close, UndoesOpenAndEndsAnInterruptedTransfer) {
-    FakeWindow f;
+    FakeLoader f;
     f->Option2->setChecked(true);
     f->BTNOpenCom_Click();  // Text1 empty: an address search
     ASSERT_TRUE(f->MSComm1->portOpen());
@@ -306,7 +306,7 @@ TEST(Close, UndoesOpenAndEndsAnInterruptedTransfer) {
 }
 
 TEST(Close, AfterAUsbScanStoppedKeepsTheScanFlag) {
-    FakeWindow f;
+    FakeLoader f;
     f->Option4->setChecked(true);
     f->BTNOpenCom_Click();
     f->Timer3_Timer();  // opens the port
@@ -323,7 +323,7 @@ TEST(Close, AfterAUsbScanStoppedKeepsTheScanFlag) {
 // The window closing.
 
 TEST(FormUnload, ClosesAnOpenPortAndLeavesCancelAlone) {
-    FakeWindow f;
+    FakeLoader f;
     f->BTNOpenCom_Click();
     const WindowState before = snapshot(*f.w);
     qint16 cancel = 0;
@@ -336,7 +336,7 @@ TEST(FormUnload, ClosesAnOpenPortAndLeavesCancelAlone) {
 }
 
 TEST(FormUnload, WithThePortClosedDoesNothing) {
-    FakeWindow f;
+    FakeLoader f;
     const WindowState before = snapshot(*f.w);
     qint16 cancel = 0;
     f->Form_Unload(cancel);
@@ -349,10 +349,10 @@ TEST(FormUnload, WithThePortClosedDoesNothing) {
 TEST(FormUnload, RunsWhenTheWindowIsClosed) {
     FakeWindow f;
     f->show();
-    f->BTNOpenCom_Click();
-    ASSERT_TRUE(f->MSComm1->portOpen());
+    f.loader().BTNOpenCom_Click();
+    ASSERT_TRUE(f.loader().MSComm1->portOpen());
     EXPECT_TRUE(f->close());
-    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_FALSE(f.loader().MSComm1->portOpen());
     EXPECT_EQ(f.port->closes, 1);
 }
 
@@ -362,7 +362,7 @@ TEST(FormUnload, RunsWhenTheWindowIsClosed) {
 class UsbOpen : public ::testing::Test {
   protected:
     void SetUp() override { f->Option4->setChecked(true); }
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_F(UsbOpen, FirstPressStartsAScanWithoutOpeningThePort) {

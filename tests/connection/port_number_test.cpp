@@ -22,7 +22,7 @@ struct PortTextCase {
 class PortNumberFromText : public ::testing::TestWithParam<PortTextCase> {};
 
 TEST_P(PortNumberFromText, IsHandedToTheComponent) {
-    FakeWindow f;
+    FakeLoader f;
     f->txt[0]->setText(GetParam().text);
     f->BTNOpenCom_Click();
     EXPECT_TRUE(f.box->shown.isEmpty()) << f.box->texts().join(u'|').toStdString();
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
 class PortNumberFails : public ::testing::TestWithParam<PortTextCase> {};
 
 TEST_P(PortNumberFails, ShowsTheMessageWithoutTryingToOpen) {
-    FakeWindow f;
+    FakeLoader f;
     f->PortNumber = 42;
     f->txt[0]->setText(GetParam().text);
     EXPECT_NO_THROW(f->BTNOpenCom_Click());

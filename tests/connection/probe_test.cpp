@@ -55,7 +55,7 @@ class SerialProbe : public ::testing::Test {
         f.port->feed(reply);
         f->TMRComm_Timer();
     }
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_F(SerialProbe, StatusLineCountsTheAsksWithABlankForTheSign) {
@@ -251,7 +251,7 @@ class UsbProbe : public ::testing::Test {
         f->Check1->setChecked(true);
         f->Text1->setText(QStringLiteral("5"));
     }
-    FakeWindow f;
+    FakeLoader f;
 };
 
 class UsbPortAppearsLate : public UsbProbe, public ::testing::WithParamInterface<int> {};
@@ -272,7 +272,7 @@ TEST_P(UsbPortAppearsLate, IsTakenOverOneTickAfterItOpened) {
     ASSERT_TRUE(f->MSComm1->portOpen());
     EXPECT_EQ(f.port->commPort, 3);
     EXPECT_FALSE(f->Pic->isHidden());
-    EXPECT_EQ(f->txt[0]->palette().color(QPalette::Base), QColor(0, 255, 0));
+    EXPECT_EQ(f->txt[0]->backColor(), std::optional<quint32>(color::kGreen));
     EXPECT_TRUE(f->Timer3->isActive());
     EXPECT_TRUE(f->BTNOpenCom->isEnabled());
     EXPECT_FALSE(f->TMRComm->isActive());
@@ -376,7 +376,7 @@ TEST_F(UsbProbe, PortOpeningOnTheLastTryIsNotTakenOverBecauseTheScanGivesUpFirst
     EXPECT_FALSE(f->MSComm1->portOpen());
     EXPECT_FALSE(openWhileShown) << "closed before the message";
     EXPECT_TRUE(f->Pic->isHidden());
-    EXPECT_EQ(f->txt[0]->palette().color(QPalette::Base), QApplication::palette(f->txt[0]).color(QPalette::Base));
+    EXPECT_EQ(f->txt[0]->backColor(), std::nullopt);
 
     // A serial-mode Open can use the port at once.
     f->Option3->setChecked(true);

@@ -28,7 +28,7 @@
 #include "fake_platform.h"
 #include "pseudo_terminal.h"
 #include "qt_printers.h"
-#include "real_window.h"
+#include "real_loader.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 
@@ -76,7 +76,7 @@ class RealPort : public ::testing::Test {
     }
 
     // Opens port kPort without a probe, so that the line stays quiet.
-    void openQuietly(RealWindow& r) {
+    void openQuietly(RealLoader& r) {
         r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
         r->Text1->setText(QStringLiteral("0"));
         r->BTNOpenCom_Click();
@@ -90,7 +90,7 @@ class RealPort : public ::testing::Test {
 };
 
 TEST_F(RealPort, OpenLightsTheLampAndSwitchesThePortControls) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r.box->shown.isEmpty()) << r.box->texts().join(u'|').toStdString();
     EXPECT_TRUE(r->MSComm1->portOpen());
@@ -98,7 +98,7 @@ TEST_F(RealPort, OpenLightsTheLampAndSwitchesThePortControls) {
     EXPECT_TRUE(QFileInfo(pty.slavePath()).canonicalFilePath().endsWith(u'/' + r.port->deviceName()))
         << r.port->deviceName().toStdString();
     EXPECT_FALSE(r->Pic->isHidden());
-    EXPECT_EQ(r->txt[0]->palette().color(QPalette::Base), QColor(0, 255, 0));
+    EXPECT_EQ(r->txt[0]->backColor(), std::optional<quint32>(color::kGreen));
     EXPECT_EQ(r->Label2->text(), QStringLiteral("Ready"));
     EXPECT_FALSE(r->BTNOpenCom->isEnabled());
     EXPECT_FALSE(r->txt[0]->isEnabled());
@@ -109,7 +109,7 @@ TEST_F(RealPort, OpenLightsTheLampAndSwitchesThePortControls) {
 
 struct LineSpeed {
     const char* name;
-    QRadioButton* frmSerial::*button;
+    Control* Loader::*button;
     speed_t speed;
     qint32 baud;
 };
@@ -117,7 +117,7 @@ struct LineSpeed {
 class RealPortSpeed : public RealPort, public ::testing::WithParamInterface<LineSpeed> {};
 
 TEST_P(RealPortSpeed, LineRunsAtTheChosenSpeedWithEightDataBitsNoParityOneStopBit) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     (r.w.get()->*GetParam().button)->setChecked(true);
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen()) << r.box->texts().join(u'|').toStdString();
@@ -135,13 +135,13 @@ TEST_P(RealPortSpeed, LineRunsAtTheChosenSpeedWithEightDataBitsNoParityOneStopBi
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, RealPortSpeed,
-                         ::testing::Values(LineSpeed{"Speed9600", &frmSerial::Option1, B9600, 9600},
-                                           LineSpeed{"Speed19200", &frmSerial::Option2, B19200, 19200},
-                                           LineSpeed{"Speed115200", &frmSerial::Option3, B115200, 115200}),
+                         ::testing::Values(LineSpeed{"Speed9600", &Loader::Option1, B9600, 9600},
+                                           LineSpeed{"Speed19200", &Loader::Option2, B19200, 19200},
+                                           LineSpeed{"Speed115200", &Loader::Option3, B115200, 115200}),
                          [](const ::testing::TestParamInfo<LineSpeed>& info) { return std::string(info.param.name); });
 
 TEST_F(RealPort, EveryByteValueWrittenArrivesUnchanged) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     const QByteArray all = allByteValues();
@@ -150,7 +150,7 @@ TEST_F(RealPort, EveryByteValueWrittenArrivesUnchanged) {
 }
 
 TEST_F(RealPort, VersionQueryReachesTheLine) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->Command4_Click();
@@ -158,7 +158,7 @@ TEST_F(RealPort, VersionQueryReachesTheLine) {
 }
 
 TEST_F(RealPort, EveryByteValueSentByTheBoardIsReadUnchanged) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     // Read the component directly; the receiver would take the bytes first.
@@ -176,7 +176,7 @@ TEST_F(RealPort, EveryByteValueSentByTheBoardIsReadUnchanged) {
 
 TEST_F(RealPort, ProbeIsAnsweredThroughTheReceiver) {
     // Real timers: the probe asks every 200 ms, the receiver polls every 20 ms.
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
     r->BTNOpenCom_Click();  // Text1 empty: a plain search
     ASSERT_TRUE(r->MSComm1->portOpen());
@@ -192,13 +192,13 @@ TEST_F(RealPort, ProbeIsAnsweredThroughTheReceiver) {
 }
 
 TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->BTNCloseCom_Click();
     EXPECT_FALSE(r->MSComm1->portOpen());
     EXPECT_TRUE(r->Pic->isHidden());
-    EXPECT_EQ(r->txt[0]->palette().color(QPalette::Base), QLineEdit().palette().color(QPalette::Base));
+    EXPECT_EQ(r->txt[0]->backColor(), std::nullopt);
     EXPECT_EQ(r->Label2->text(), QStringLiteral("Closed"));
     EXPECT_TRUE(r->BTNOpenCom->isEnabled());
     EXPECT_TRUE(r->txt[0]->isEnabled());
@@ -219,12 +219,19 @@ TEST_F(RealPort, CloseReversesOpenAndFreesTheDevice) {
 }
 
 TEST_F(RealPort, ClosingTheWindowClosesThePort) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
-    r->show();
-    openQuietly(r);
-    ASSERT_TRUE(r->MSComm1->portOpen());
-    r->close();
-    EXPECT_FALSE(r->MSComm1->portOpen());
+    Platform p;
+    p.port = std::make_unique<QtSerialComponent>(resolver());
+    p.msgBox = std::make_unique<FakeMsgBox>();
+    p.fileDialog = std::make_unique<FakeFileDialog>();
+    p.sleeper = std::make_unique<FakeSleeper>();
+    frmSerial w(std::move(p));
+    w.show();
+    w.loader().txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
+    w.loader().Text1->setText(QStringLiteral("0"));
+    w.loader().BTNOpenCom_Click();
+    ASSERT_TRUE(w.loader().MSComm1->portOpen());
+    w.close();
+    EXPECT_FALSE(w.loader().MSComm1->portOpen());
 }
 
 struct MissingPortCase {
@@ -236,7 +243,7 @@ class RealPortMissing : public RealPort, public ::testing::WithParamInterface<Mi
 
 TEST_P(RealPortMissing, ShowsTheMessageAndNotPresentBoard) {
     alias(8, config.filePath(QStringLiteral("no-such-device")));
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     r->txt[0]->setText(QString::fromLatin1(GetParam().text));
     r->BTNOpenCom_Click();
     EXPECT_EQ(r.box->texts(), QStringList{QString::fromLatin1(GetParam().text) +
@@ -258,11 +265,11 @@ INSTANTIATE_TEST_SUITE_P(Ports, RealPortMissing,
                          });
 
 TEST_F(RealPort, PortHeldByAnotherWindowIsBusy) {
-    RealWindow first(RealWindow::Pause::Recorded, resolver());
+    RealLoader first(RealLoader::Pause::Recorded, resolver());
     openQuietly(first);
     ASSERT_TRUE(first->MSComm1->portOpen());
 
-    RealWindow second(RealWindow::Pause::Recorded, resolver());
+    RealLoader second(RealLoader::Pause::Recorded, resolver());
     openQuietly(second);
     EXPECT_EQ(second.box->texts(),
               QStringList{QStringLiteral("COM7 Not available! Use Serial settings to setup your ports.")});
@@ -294,7 +301,7 @@ TEST_F(RealPort, SecondComponentOnTheSameDeviceFailsAsBusy) {
 }
 
 TEST_F(RealPort, UnpluggedLineLeavesThePortClosedAndCloseStillWorks) {
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     openQuietly(r);
     ASSERT_TRUE(r->MSComm1->portOpen());
     r->TMRComm->stop();
@@ -319,7 +326,7 @@ TEST_F(RealPort, UnpluggedLineLeavesThePortClosedAndCloseStillWorks) {
 TEST_F(RealPort, UsbScanOpensThePortOnceTheDeviceAppears) {
     // The board is not powered yet: its alias points at nothing.
     alias(kPort, config.filePath(QStringLiteral("not-powered")));
-    RealWindow r(RealWindow::Pause::Recorded, resolver());
+    RealLoader r(RealLoader::Pause::Recorded, resolver());
     r->txt[0]->setText(QStringLiteral("COM%1").arg(kPort));
     r->Option4->setChecked(true);
     r->BTNOpenCom_Click();

@@ -108,7 +108,7 @@ QByteArray modbusReply(char address, const QByteArray& text) {
     return frame + crc16ModbusBytes(frame);
 }
 
-bool transferOver(const RealWindow& f) {
+bool transferOver(const RealLoader& f) {
     const QString t = f->vbalProgressBar1->text();
     return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
 }
@@ -117,8 +117,8 @@ class Faults : public EndToEnd {
   protected:
     // Opens the window on COM3 without probing ("0" in the address box), in
     // plain mode or in Modbus mode to address 1.
-    RealWindow& openWithoutProbe(bool modbus = false) {
-        RealWindow& f = window();
+    RealLoader& openWithoutProbe(bool modbus = false) {
+        RealLoader& f = loader();
         f->Check1->setChecked(modbus);
         f->Text1->setText(QStringLiteral("0"));
         f->BTNOpenCom_Click();
@@ -128,13 +128,13 @@ class Faults : public EndToEnd {
         if (modbus) f->Text1->setText(QStringLiteral("1"));
         return f;
     }
-    RealWindow& openPlain() { return openWithoutProbe(false); }
-    void download(RealWindow& f, const char* file) {
+    RealLoader& openPlain() { return openWithoutProbe(false); }
+    void download(RealLoader& f, const char* file) {
         f.dialog->nextPath = example(file);
         f->Command3_Click();
     }
     // Starts a download and waits for it to end in green.
-    void downloadToEnd(RealWindow& f, const char* file, std::chrono::milliseconds timeout = 2min) {
+    void downloadToEnd(RealLoader& f, const char* file, std::chrono::milliseconds timeout = 2min) {
         download(f, file);
         ASSERT_TRUE(waitFor([&] { return transferOver(f); }, timeout)) << "stuck at line " << f->LineIndex;
         EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
@@ -151,7 +151,7 @@ class Faults : public EndToEnd {
 
 TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownloadsAgain) {
     BoardSim& board = startBoard({"--unplug-after", "20", "--replug-after", "2"});
-    RealWindow& f = openPlain();
+    RealLoader& f = openPlain();
     download(f, "medium.hex");
 
     ASSERT_TRUE(waitForLine(board, "UNPLUGGED", 60s));
@@ -190,7 +190,7 @@ TEST_F(Faults, PortHeldByAnotherProcess_ShowsNotAvailableAndChangesNothingElse) 
     };
     ASSERT_TRUE(waitFor(heldElsewhere, 10s));
 
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Text1->setText(QStringLiteral("0"));
     f->BTNOpenCom_Click();
 
@@ -203,14 +203,14 @@ TEST_F(Faults, PortHeldByAnotherProcess_ShowsNotAvailableAndChangesNothingElse) 
     EXPECT_FALSE(f->BTNCloseCom->isEnabled());
     EXPECT_FALSE(f->TMRComm->isActive());
     EXPECT_EQ(f->Pic->fillColor(), color::kYellow);
-    EXPECT_NE(f->txt[0]->palette().color(QPalette::Base), toQColor(color::kGreen));
+    EXPECT_NE(f->txt[0]->backColor(), std::optional<quint32>(color::kGreen));
     holder.kill();
     holder.waitForFinished();
 }
 
 TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
     BoardSim& board = startBoard({"--no-reply-record", "5"});
-    RealWindow& f = openPlain();
+    RealLoader& f = openPlain();
     download(f, "blink.hex");
 
     ASSERT_TRUE(waitForLog(
@@ -226,7 +226,7 @@ TEST_F(Faults, ReplyThatNeverComes_WaitsIdleAndANewStartRecovers) {
 
 TEST_F(Faults, ReplyThatNeverComes_CloseAndOpenRecover) {
     BoardSim& board = startBoard({"--no-reply-record", "3"});
-    RealWindow& f = openPlain();
+    RealLoader& f = openPlain();
     download(f, "blink.hex");
     ASSERT_TRUE(waitForLog(
         board, [](const auto& log) { return records(log) >= 3; }, 30s));
@@ -242,7 +242,7 @@ TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
     startBoard({"--modbus", "1", "--dribble", "30"});
     // Opened without the probe, so that only the transfer's own replies are
     // on the line: each comes a byte every 30 ms, over several ticks.
-    RealWindow& f = openWithoutProbe(true);
+    RealLoader& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
     downloadToEnd(f, "blink.hex", 3min);
 }
@@ -251,7 +251,7 @@ TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
     // A byte every 10 ms: every reply is cut into pieces across the 20 ms
     // ticks, and each is still taken whole once its line end arrives.
     BoardSim& board = startBoard({"--dribble", "10"});
-    RealWindow& f = openPlain();
+    RealLoader& f = openPlain();
     downloadToEnd(f, "blink.hex", 3min);
     EXPECT_EQ(records(board.log()), 2 * 12);
 }
@@ -260,7 +260,7 @@ TEST_F(Faults, SplitRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
     // Every reply leaves as its first three bytes, then the rest 12 ms later:
     // "DOW" and "NLOAD" CR LF often land on two ticks.
     BoardSim& board = startBoard({"--split-reply", "all:3:12"});
-    RealWindow& f = openPlain();
+    RealLoader& f = openPlain();
     downloadToEnd(f, "blink.hex");
     EXPECT_EQ(records(board.log()), 2 * 12);
 }
@@ -269,7 +269,7 @@ TEST_F(Faults, NoiseBeforeAReplyAndADamagedFirstProbeReplyInModbusMode_TheTransf
     // Reply 1 answers the first version query with a broken CRC; reply 6
     // (the fifth record's) comes behind five noise bytes.
     BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "1", "--noise-before-reply", "6:5"});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("1"));
     f->BTNOpenCom_Click();
@@ -286,7 +286,7 @@ TEST_F(Faults, NoiseBeforeAReplyAndADamagedFirstProbeReplyInModbusMode_TheTransf
 TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheNextGoodReplyIsTaken) {
     // Reply 1 answers the probe, reply 3 the second record.
     BoardSim& board = startBoard({"--modbus", "1", "--bad-crc-reply", "3"});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("1"));
     f->BTNOpenCom_Click();
@@ -314,7 +314,7 @@ TEST_F(Faults, DamagedCrcOnAReply_IsIgnoredSilentlyAndTheNextGoodReplyIsTaken) {
 TEST_F(Faults, ReplyForAnotherAddress_IsRejectedWithTheAddressErrorTextAndTheNextGoodReplyIsTaken) {
     ScriptedLine line;
     ASSERT_TRUE(line.open(portsDir(), 3));
-    RealWindow& f = openWithoutProbe(true);
+    RealLoader& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
 
     const QByteArray foreign = modbusReply(2, "OK\r\n");
@@ -338,7 +338,7 @@ TEST_F(Faults, FloodOfRandomBytesInModbusMode_KeepsMemoryBoundedAndTheWindowWork
         qEnvironmentVariableIsSet("VANTREL_FLOOD_SECONDS") ? qEnvironmentVariableIntValue("VANTREL_FLOOD_SECONDS") : 60;
     ScriptedLine line;
     ASSERT_TRUE(line.open(portsDir(), 3));
-    RealWindow& f = openWithoutProbe(true);
+    RealLoader& f = openWithoutProbe(true);
     ASSERT_TRUE(f->MSComm1->portOpen());
 
     QTest::qWait(200);

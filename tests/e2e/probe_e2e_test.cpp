@@ -10,13 +10,13 @@
 namespace vantrel::testing {
 namespace {
 
-bool probeAnswered(const RealWindow& f) {
+bool probeAnswered(const RealLoader& f) {
     return f->Label2->text() == QStringLiteral("READY") && !f->Timer3->isActive();
 }
 
 TEST_F(EndToEnd, PlainProbe_StopsOnTheFirstVersionReply) {
     BoardSim& board = startBoard({});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Text1->setText(QStringLiteral("5"));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());
@@ -31,7 +31,7 @@ TEST_F(EndToEnd, PlainProbe_StopsOnTheFirstVersionReply) {
 
 TEST_F(EndToEnd, AddressSearchOnAMultiDropLine_FindsEachBoardInTurnWithNext) {
     BoardSim& bus = startBoard({"--modbus", "3,7,9"});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Check1->setChecked(true);
     f->Text1->clear();
     f->BTNOpenCom_Click();
@@ -69,7 +69,7 @@ class UsbScan : public EndToEnd, public ::testing::WithParamInterface<UsbCase> {
 
 TEST_P(UsbScan, PortAppearingAfterOpen_IsTakenOverAndAskedForItsVersion) {
     BoardSim& board = startBoard(GetParam().boardOptions);
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Option4->setChecked(true);
     f->Check1->setChecked(true);  // USB mode clears it: the query goes unframed
     f->BTNOpenCom_Click();
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbScan,
 
 TEST_F(EndToEnd, SetAddr_MovesTheBoardAndALaterProbeFindsItThere) {
     BoardSim& board = startBoard({"--modbus", "3"});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("3"));
     f->BTNOpenCom_Click();
@@ -122,7 +122,7 @@ TEST_F(EndToEnd, SetAddr_MovesTheBoardAndALaterProbeFindsItThere) {
 
 TEST_F(EndToEnd, Install_SendsBootgThenVerAboutOneSecondApart) {
     BoardSim& board = startBoard({});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Text1->setText(QStringLiteral("0"));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());

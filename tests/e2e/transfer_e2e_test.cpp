@@ -11,7 +11,7 @@
 namespace vantrel::testing {
 namespace {
 
-bool transferOver(const RealWindow& f) {
+bool transferOver(const RealLoader& f) {
     const QString t = f->vbalProgressBar1->text();
     return t == QStringLiteral("END") || t == QStringLiteral("ERROR");
 }
@@ -32,7 +32,7 @@ class WholeTransfer : public EndToEnd, public ::testing::WithParamInterface<Tran
 TEST_P(WholeTransfer, ThousandsOfLinesGoThroughDownloadAndVerifyToGreenEnd) {
     const TransferCase& c = GetParam();
     BoardSim& board = startBoard(c.boardOptions);
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Option3->setChecked(true);
     f->Check1->setChecked(c.modbus);
     f->Text1->setText(QString::fromLatin1(c.address));
@@ -96,7 +96,7 @@ TEST_P(SlowLine, DownloadAndVerifyReachGreenEnd) {
     std::vector<std::string> options{"--baud", std::to_string(c.baud)};
     if (c.modbus) options.insert(options.end(), {"--modbus", "1"});
     BoardSim& board = startBoard(options);
-    RealWindow& f = window();
+    RealLoader& f = loader();
     (c.baud == 9600 ? f->Option1 : f->Option2)->setChecked(true);
     f->Check1->setChecked(c.modbus);
     f->Text1->setText(c.modbus ? QStringLiteral("1") : QString());
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Plain, SlowLine,
 TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
     // The board finds the fourth verify record different from its flash.
     BoardSim& board = startBoard({"--error-at-verify", "4"});
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->Text1->setText(QStringLiteral("0"));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());

@@ -13,8 +13,8 @@
 #include "fake_platform.h"
 #include "flasher/options.h"
 #include "hex_commands.h"
+#include "loader/loader.h"
 #include "simulated_port.h"
-#include "window/frm_serial.h"
 
 namespace vantrel::testing {
 namespace {
@@ -150,7 +150,7 @@ TEST_P(JobOutcome, EndsWithItsCodeAndSaysWhy) {
         EXPECT_EQ(r.afterProbe().size(), c.commandsAfterProbe);
     }
     // The port is closed at the end, whatever the outcome.
-    EXPECT_FALSE(r.job->window().MSComm1->portOpen());
+    EXPECT_FALSE(r.job->loader().MSComm1->portOpen());
 }
 
 const QString kFile = QStringLiteral("@blink");

@@ -118,7 +118,7 @@ TEST_P(SameBytesAsTheWindow, DownloadAndVerifyPutTheWindowsCommandsOnTheLine) {
     if (c.modbus) arguments << QStringLiteral("--modbus") << QStringLiteral("5");
     flash_.start(arguments << file, configHome());
 
-    RealWindow& f = window();
+    RealLoader& f = loader();
     f->txt[0]->setText(QStringLiteral("COM4"));
     f->Check1->setChecked(c.modbus);
     if (c.modbus) f->Text1->setText(QStringLiteral("5"));

@@ -22,7 +22,7 @@ struct CrcCase {
 class Crc16 : public ::testing::TestWithParam<CrcCase> {};
 
 TEST_P(Crc16, GivesTheModbusCrcAsTwoCharactersLowByteFirst) {
-    FakeWindow f;
+    FakeLoader f;
     const QByteArray text = GetParam().text;
     EXPECT_EQ(f->CRC16(text), GetParam().crc);
     EXPECT_EQ(text, GetParam().text);
@@ -47,12 +47,12 @@ TEST(Crc16Value, CheckTextGives4B37) {
 }
 
 TEST(Crc16Length, TakesTextsUpTo32767Characters) {
-    FakeWindow f;
+    FakeLoader f;
     EXPECT_EQ(f->CRC16(QByteArray(32767, 'A')).size(), 2);
 }
 
 TEST(Crc16Length, FailsWithOverflowBeyond32767Characters) {
-    FakeWindow f;
+    FakeLoader f;
     try {
         f->CRC16(QByteArray(32768, 'A'));
         ADD_FAILURE() << "no failure for a text of 32768 characters";

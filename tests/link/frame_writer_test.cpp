@@ -23,7 +23,7 @@ class FrameWriterTest : public ::testing::Test {
         f->Text1->setText(QString::fromLatin1(address));
     }
 
-    FakeWindow f;
+    FakeLoader f;
 };
 
 // --- Framing -------------------------------------------------------------

@@ -23,7 +23,7 @@ std::string caseName(const ::testing::TestParamInfo<HexCase>& info) {
 class DecodeDigit : public ::testing::TestWithParam<HexCase> {};
 
 TEST_P(DecodeDigit, ReadsOneUpperCaseHexDigitAndAnythingElseAsZero) {
-    FakeWindow f;
+    FakeLoader f;
     EXPECT_EQ(f->Decode(QByteArray(GetParam().text)), GetParam().value);
 }
 
@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, DecodeDigit,
 class DecodeByte : public ::testing::TestWithParam<HexCase> {};
 
 TEST_P(DecodeByte, ReadsOneOrTwoDigitsHighDigitFirst) {
-    FakeWindow f;
+    FakeLoader f;
     EXPECT_EQ(f->Decode2(QByteArray(GetParam().text)), GetParam().value);
 }
 

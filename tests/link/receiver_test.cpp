@@ -26,7 +26,7 @@ class ReceiverTest : public ::testing::Test {
     ReceiverTest() {
         f.port->setPortOpen(true);
         f->Text8->setText(QStringLiteral("untouched"));
-        QObject::connect(f.w.get(), &frmSerial::replyAccepted,
+        QObject::connect(f.w.get(), &Loader::replyAccepted,
                          [this](const QByteArray& reply) { handedOn.append(reply); });
     }
 
@@ -44,7 +44,7 @@ class ReceiverTest : public ::testing::Test {
 
     QString text8() const { return f->Text8->text(); }
 
-    FakeWindow f;
+    FakeLoader f;
     // Every reply the receiver handed to the reply interpreter, in order.
     QList<QByteArray> handedOn;
 };
@@ -189,7 +189,7 @@ TEST_F(ReceiverTest, ReceiveEventInTheMiddleOfAReceiveStepLeavesTheBytesWaiting)
     loadLines({":L1", ":L2"});
     // The line sender writes while the reply is being handled; an event that
     // came just then must not take the next bytes inside that step.
-    QObject::connect(f.w.get(), &frmSerial::commandWritten, [this] {
+    QObject::connect(f.w.get(), &Loader::commandWritten, [this] {
         f.port->feed("OK\r\n");
         f->MSComm1_OnComm();
     });

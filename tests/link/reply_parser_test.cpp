@@ -39,7 +39,7 @@ class ReplyParserTest : public ::testing::Test {
         f->Com_Parser();
     }
 
-    FakeWindow f;
+    FakeLoader f;
 };
 
 struct ReplyCase {

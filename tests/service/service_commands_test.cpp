@@ -18,7 +18,7 @@ const QByteArray kVersionQuery = QByteArrayLiteral("BOOTi\r\n");
 
 // Open in serial mode with a typed address, so no search runs; the probe is
 // stopped again so that only the handler under test writes.
-void openWithoutSearch(FakeWindow& f) {
+void openWithoutSearch(FakeLoader& f) {
     f->Text1->setText(QStringLiteral("1"));
     f->BTNOpenCom_Click();
     ASSERT_TRUE(f->MSComm1->portOpen());
@@ -31,7 +31,7 @@ void openWithoutSearch(FakeWindow& f) {
 // "?": the version query.
 
 TEST(VersionQuery, ClearsTheReplyBoxAndTheTransferFlagThenAsks) {
-    FakeWindow f;
+    FakeLoader f;
     openWithoutSearch(f);
     f->Text8->setText(QStringLiteral("OK"));
     f->TransferActive = 1;
@@ -50,7 +50,7 @@ TEST(VersionQuery, ClearsTheReplyBoxAndTheTransferFlagThenAsks) {
 }
 
 TEST(VersionQuery, InModbusModeGoesToTheAddressInTheBox) {
-    FakeWindow f;
+    FakeLoader f;
     openWithoutSearch(f);
     f->Check1->setChecked(true);
     f->Command4_Click();
@@ -58,7 +58,7 @@ TEST(VersionQuery, InModbusModeGoesToTheAddressInTheBox) {
 }
 
 TEST(VersionQuery, WithThePortClosedClearsButSendsNothingAndSaysNothing) {
-    FakeWindow f;
+    FakeLoader f;
     f->Text8->setText(QStringLiteral("VER=4.01"));
     f->TransferActive = 1;
     const quint32 lamp = f->Pic->fillColor();
@@ -71,7 +71,7 @@ TEST(VersionQuery, WithThePortClosedClearsButSendsNothingAndSaysNothing) {
 }
 
 TEST(VersionQuery, AnswerDoesNotStartALoadedFile) {
-    FakeWindow f;
+    FakeLoader f;
     openWithoutSearch(f);
     // A file is loaded and armed; the version answer must not send its lines.
     f->HexLines[1] = ":00000001FF";
@@ -99,7 +99,7 @@ class SetAddress : public ::testing::TestWithParam<SetAddressCase> {};
 
 TEST_P(SetAddress, SendsTheLowEightBitsOfTheWholeNumber) {
     const SetAddressCase& c = GetParam();
-    FakeWindow f;
+    FakeLoader f;
     openWithoutSearch(f);
     f->Text2->setText(c.text2);
     ASSERT_EQ(f->Text2->text(), c.text2);
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SetAddressCase>& info) { return std::string(info.param.name); });
 
 TEST(SetAddressFrame, InModbusModeGoesToThePresentAddressAndKeepsIt) {
-    FakeWindow f;
+    FakeLoader f;
     f->Check1->setChecked(true);
     f->Text1->setText(QStringLiteral("16"));
     f->BTNOpenCom_Click();
@@ -172,7 +172,7 @@ TEST(SetAddressFrame, InModbusModeGoesToThePresentAddressAndKeepsIt) {
 }
 
 TEST(SetAddressFrame, WithThePortClosedSendsNothingAndSaysNothing) {
-    FakeWindow f;
+    FakeLoader f;
     EXPECT_NO_THROW(f->Command1_Click());
     EXPECT_TRUE(f.port->writes.isEmpty());
     EXPECT_TRUE(f.box->shown.isEmpty());
@@ -182,7 +182,7 @@ TEST(SetAddressFrame, WithThePortClosedSendsNothingAndSaysNothing) {
 // "Next": the same button during an address search.
 
 TEST(NextAddress, RestartsTheProbeAndClearsTheReplyBoxWithoutSending) {
-    FakeWindow f;
+    FakeLoader f;
     f->BTNOpenCom_Click();  // Text1 empty: a search
     ASSERT_EQ(f->Command1->text(), QStringLiteral("Next"));
     f->Timer3_Timer();
@@ -204,7 +204,7 @@ TEST(NextAddress, RestartsTheProbeAndClearsTheReplyBoxWithoutSending) {
 }
 
 TEST(NextAddress, RoleFollowsTheSearchFlagNotTheCaption) {
-    FakeWindow f;
+    FakeLoader f;
     openWithoutSearch(f);
     // The caption is only what Open wrote; the flag decides.
     f->AddressSearch = 1;
@@ -214,7 +214,7 @@ TEST(NextAddress, RoleFollowsTheSearchFlagNotTheCaption) {
 }
 
 TEST(NextAddress, StaysNextAfterCloseUntilAnOpenWithAnAddress) {
-    FakeWindow f;
+    FakeLoader f;
     f->BTNOpenCom_Click();
     f->BTNCloseCom_Click();
     EXPECT_EQ(f->Command1->text(), QStringLiteral("Next"));

@@ -15,7 +15,7 @@
 #include "board_sim.h"
 #include "hex_commands.h"
 #include "pseudo_terminal.h"
-#include "real_window.h"
+#include "real_loader.h"
 
 namespace vantrel::testing {
 
@@ -47,7 +47,7 @@ class EndToEnd : public ::testing::Test {
     }
 
     void TearDown() override {
-        window_.reset();
+        loader_.reset();
         boards_.clear();
     }
 
@@ -69,9 +69,9 @@ class EndToEnd : public ::testing::Test {
     }
 
     // The window with its real pause too: everything as the operator has it.
-    RealWindow& window() {
-        if (!window_) window_ = std::make_unique<RealWindow>(RealWindow::Pause::Real, ports());
-        return *window_;
+    RealLoader& loader() {
+        if (!loader_) loader_ = std::make_unique<RealLoader>(RealLoader::Pause::Real, ports());
+        return *loader_;
     }
 
     static QString example(const char* name) { return QStringLiteral(VANTREL_EXAMPLES_DIR "/") + QLatin1String(name); }
@@ -92,7 +92,7 @@ class EndToEnd : public ::testing::Test {
   private:
     QTemporaryDir config_;
     std::vector<std::unique_ptr<BoardSim>> boards_;
-    std::unique_ptr<RealWindow> window_;
+    std::unique_ptr<RealLoader> loader_;
 };
 
 }  // namespace vantrel::testing

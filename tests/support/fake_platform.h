@@ -7,8 +7,9 @@
 #include <QString>
 
 #include "fake_serial_component.h"
+#include "loader/loader.h"
+#include "loader/platform.h"
 #include "window/frm_serial.h"
-#include "window/platform.h"
 
 namespace vantrel::testing {
 
@@ -70,14 +71,14 @@ class FakeSleeper final : public Sleeper {
     }
 };
 
-// A window on the port component and the pause given, with every box and
-// the file dialog recorded instead of shown.
-struct RecordingWindow {
+// The loader on the port component and the pause given, with every box and
+// the file dialog recorded instead of shown; no window.
+struct RecordingLoader {
     FakeMsgBox* box = nullptr;
     FakeFileDialog* dialog = nullptr;
-    std::unique_ptr<frmSerial> w;
+    std::unique_ptr<Loader> w;
 
-    RecordingWindow(std::unique_ptr<SerialComponent> port, std::unique_ptr<Sleeper> sleeper) {
+    RecordingLoader(std::unique_ptr<SerialComponent> port, std::unique_ptr<Sleeper> sleeper) {
         Platform p;
         auto boxFake = std::make_unique<FakeMsgBox>();
         auto dialogFake = std::make_unique<FakeFileDialog>();
@@ -87,38 +88,71 @@ struct RecordingWindow {
         p.msgBox = std::move(boxFake);
         p.fileDialog = std::move(dialogFake);
         p.sleeper = std::move(sleeper);
-        w = std::make_unique<frmSerial>(std::move(p));
+        w = std::make_unique<Loader>(std::move(p));
     }
-    ~RecordingWindow() {
-        // A real device is let go before the window's own teardown.
+    ~RecordingLoader() {
+        // A real device is let go before the loader's own teardown.
         if (w && w->MSComm1->portOpen()) w->MSComm1->setPortOpen(false);
     }
-    RecordingWindow(const RecordingWindow&) = delete;
-    RecordingWindow& operator=(const RecordingWindow&) = delete;
+    RecordingLoader(const RecordingLoader&) = delete;
+    RecordingLoader& operator=(const RecordingLoader&) = delete;
 
-    frmSerial* operator->() const { return w.get(); }
+    Loader* operator->() const { return w.get(); }
 };
 
-// A window on fakes only, with handles on each fake.
-struct FakeWindow : RecordingWindow {
+// A transfer under way over these lines (line 1 at index 1), so that a reply
+// which reaches the line sender shows as a write.
+inline void putTransferUnderWay(Loader& l, std::initializer_list<const char*> lines) {
+    qint16 n = 0;
+    for (const char* line : lines) l.HexLines[++n] = line;
+    l.LineCount = n;
+    l.LineIndex = 0;
+    l.TransferArmed = 1;
+    l.TransferActive = 1;
+}
+
+// The loader on fakes only, with handles on each fake.
+struct FakeLoader : RecordingLoader {
     FakeSerialComponent* port = nullptr;
     FakeSleeper* sleeper = nullptr;
 
-    FakeWindow()
-        : RecordingWindow(std::make_unique<FakeSerialComponent>(), std::make_unique<FakeSleeper>()),
+    FakeLoader()
+        : RecordingLoader(std::make_unique<FakeSerialComponent>(), std::make_unique<FakeSleeper>()),
           port(static_cast<FakeSerialComponent*>(w->MSComm1)),
           sleeper(static_cast<FakeSleeper*>(&w->sleeper())) {}
 
-    // A transfer under way over these lines (line 1 at index 1), so that a
-    // reply which reaches the line sender shows as a write.
-    void transferUnderWay(std::initializer_list<const char*> lines) {
-        qint16 n = 0;
-        for (const char* line : lines) w->HexLines[++n] = line;
-        w->LineCount = n;
-        w->LineIndex = 0;
-        w->TransferArmed = 1;
-        w->TransferActive = 1;
+    void transferUnderWay(std::initializer_list<const char*> lines) { putTransferUnderWay(*w, lines); }
+};
+
+// The window over a loader on fakes, with handles on each fake.
+struct FakeWindow {
+    FakeMsgBox* box = nullptr;
+    FakeFileDialog* dialog = nullptr;
+    FakeSerialComponent* port = nullptr;
+    FakeSleeper* sleeper = nullptr;
+    std::unique_ptr<frmSerial> w;
+
+    FakeWindow() {
+        Platform p;
+        auto boxFake = std::make_unique<FakeMsgBox>();
+        auto dialogFake = std::make_unique<FakeFileDialog>();
+        auto portFake = std::make_unique<FakeSerialComponent>();
+        auto sleeperFake = std::make_unique<FakeSleeper>();
+        box = boxFake.get();
+        dialog = dialogFake.get();
+        port = portFake.get();
+        sleeper = sleeperFake.get();
+        p.port = std::move(portFake);
+        p.msgBox = std::move(boxFake);
+        p.fileDialog = std::move(dialogFake);
+        p.sleeper = std::move(sleeperFake);
+        w = std::make_unique<frmSerial>(std::move(p));
     }
+    FakeWindow(const FakeWindow&) = delete;
+    FakeWindow& operator=(const FakeWindow&) = delete;
+
+    frmSerial* operator->() const { return w.get(); }
+    Loader& loader() const { return w->loader(); }
 };
 
 }  // namespace vantrel::testing

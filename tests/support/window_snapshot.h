@@ -4,48 +4,33 @@
 #include <set>
 #include <string>
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTimer>
 
-#include "window/frm_serial.h"
-#include "window/lamp.h"
-#include "window/progress_bar.h"
+#include "loader/loader.h"
 
 namespace vantrel::testing {
 
-// Everything an operator or a handler can see of the window, as
+// Everything an operator or a handler can see of the loader's controls, as
 // "control.property" -> value, so that a test can name exactly what a handler
 // changed and show the rest stayed put.
 using WindowState = std::map<std::string, std::string>;
 
-inline WindowState snapshot(const frmSerial& w) {
+inline WindowState snapshot(const Loader& w) {
     WindowState s;
     auto put = [&s](const QString& name, const char* property, const QString& value) {
         s[(name + u'.' + QLatin1String(property)).toStdString()] = value.toStdString();
     };
-    for (QWidget* c : w.findChildren<QWidget*>()) {
-        const QString name = c->objectName();
-        if (name.isEmpty() || name.startsWith(u"qt_")) continue;
+    for (const Control* c : w.controls()) {
+        const QString& name = c->name();
         put(name, "enabled", QString::number(c->isEnabled()));
         put(name, "hidden", QString::number(c->isHidden()));
-        if (auto* l = qobject_cast<QLabel*>(c)) put(name, "text", l->text());
-        if (auto* b = qobject_cast<QAbstractButton*>(c)) {
-            put(name, "text", b->text());
-            put(name, "checked", QString::number(b->isChecked()));
-        }
-        if (auto* e = qobject_cast<QLineEdit*>(c)) {
-            put(name, "text", e->text());
-            put(name, "background", e->palette().color(QPalette::Active, QPalette::Base).name());
-        }
-        if (auto* lamp = qobject_cast<Lamp*>(c)) put(name, "fillColor", QString::number(lamp->fillColor()));
-        if (auto* bar = qobject_cast<VbalProgressBar*>(c)) {
-            put(name, "text", bar->text());
-            put(name, "value", QString::number(bar->value()));
-            put(name, "max", QString::number(bar->max()));
-            put(name, "barColor", QString::number(bar->barColor()));
-        }
+        put(name, "text", c->text());
+        put(name, "checked", QString::number(c->isChecked()));
+        put(name, "background", c->backColor() ? QString::number(*c->backColor()) : QStringLiteral("system"));
+        put(name, "fillColor", QString::number(c->fillColor()));
+        put(name, "value", QString::number(c->value()));
+        put(name, "max", QString::number(c->max()));
+        put(name, "barColor", QString::number(c->barColor()));
     }
     put(QStringLiteral("Timer3"), "active", QString::number(w.Timer3->isActive()));
     put(QStringLiteral("TMRComm"), "active", QString::number(w.TMRComm->isActive()));

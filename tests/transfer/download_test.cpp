@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "loader/texts.h"
 #include "qt_printers.h"
 #include "window/progress_bar.h"
-#include "window/texts.h"
 
 namespace vantrel::testing {
 namespace {
@@ -38,26 +38,22 @@ QString writeFileIn(const QTemporaryDir& dir, const QString& name, const QByteAr
 
 // Notes the progress text at the moment "Send" becomes enabled: by then the
 // file is read and line 1 is not yet sent.
-class SendEnabledSpy : public QObject {
+class SendEnabledSpy {
   public:
-    explicit SendEnabledSpy(FakeWindow& f) : f_(f) {
+    explicit SendEnabledSpy(FakeLoader& f) : f_(f) {
         f_->Command5->setEnabled(false);
-        f_->Command5->installEventFilter(this);
+        QObject::connect(f_.w.get(), &Loader::controlChanged, [this](const Control& c, Control::Property what) {
+            if (&c == f_->Command5 && what == Control::Property::Enabled && c.isEnabled()) {
+                barTexts << f_->vbalProgressBar1->text();
+                writesSoFar << f_.port->writes.size();
+            }
+        });
     }
     QStringList barTexts;
     QList<qsizetype> writesSoFar;
 
-  protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::EnabledChange && f_->Command5->isEnabled()) {
-            barTexts << f_->vbalProgressBar1->text();
-            writesSoFar << f_.port->writes.size();
-        }
-        return false;
-    }
-
   private:
-    FakeWindow& f_;
+    FakeLoader& f_;
 };
 
 class DownloadTest : public ::testing::Test {
@@ -85,7 +81,7 @@ class DownloadTest : public ::testing::Test {
 
     QString barText() const { return f->vbalProgressBar1->text(); }
 
-    FakeWindow f;
+    FakeLoader f;
     QTemporaryDir dir;
 };
 

@@ -17,7 +17,7 @@ namespace {
 class InstallTest : public ::testing::Test {
   protected:
     InstallTest() { f.port->setPortOpen(true); }
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_F(InstallTest, SendsInstallThenVersionOneSecondLater) {

@@ -31,7 +31,7 @@ class LineSenderTest : public ::testing::Test {
 
     QString barText() const { return f->vbalProgressBar1->text(); }
 
-    FakeWindow f;
+    FakeLoader f;
 };
 
 TEST_F(LineSenderTest, DownloadPassSendsTheLineUnchanged) {
@@ -191,10 +191,10 @@ struct IndexCase {
 class IndexBounds : public LineSenderTest, public ::testing::WithParamInterface<IndexCase> {};
 
 TEST_P(IndexBounds, OnlyLinesOfTheFileAreEverSent) {
-    for (int k = 0; k <= frmSerial::kMaxLines; ++k) f->HexLines[k] = "L" + QByteArray::number(k);
+    for (int k = 0; k <= Loader::kMaxLines; ++k) f->HexLines[k] = "L" + QByteArray::number(k);
     f->LineIndex = GetParam().lineIndex;
     f->LineCount = GetParam().lineCount;
-    const int last = qMin<int>(GetParam().lineCount, frmSerial::kMaxLines);
+    const int last = qMin<int>(GetParam().lineCount, Loader::kMaxLines);
 
     for (int call = 1; call <= 4; ++call) {
         f.port->writes.clear();
@@ -206,7 +206,7 @@ TEST_P(IndexBounds, OnlyLinesOfTheFileAreEverSent) {
         EXPECT_GE(line, 1) << "call " << call;
         EXPECT_LE(line, last) << "call " << call;
         EXPECT_GE(f->LineIndex, 0) << "call " << call;
-        EXPECT_LE(f->LineIndex, frmSerial::kMaxLines) << "call " << call;
+        EXPECT_LE(f->LineIndex, Loader::kMaxLines) << "call " << call;
     }
 }
 

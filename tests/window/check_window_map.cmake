@@ -1,9 +1,9 @@
-# Checks the map of the window at the top of frm_serial.h against the sources:
+# Checks the map of the window at the top of loader/loader.h against the sources:
 #
-#   cmake -DHEADER=<frm_serial.h> -DSOURCE_ROOT=<src dir> -P check_window_map.cmake
+#   cmake -DHEADER=<loader/loader.h> -DSOURCE_ROOT=<src dir> -P check_window_map.cmake
 #
 # Every row "| Control | Caption | Handler | File |" must name a file under
-# SOURCE_ROOT that defines frmSerial::<Handler>, and every click, tick and
+# SOURCE_ROOT that defines Loader::<Handler>, and every click, tick and
 # unload handler that the sources define must have a row. Prints one line per
 # fault and fails when there is any.
 
@@ -37,9 +37,9 @@ foreach(row IN LISTS rows)
         math(EXPR faults "${faults} + 1")
         continue()
     endif()
-    file(STRINGS "${SOURCE_ROOT}/${where}" defined REGEX "frmSerial::${handler}\\(")
+    file(STRINGS "${SOURCE_ROOT}/${where}" defined REGEX "Loader::${handler}\\(")
     if(NOT defined)
-        message("${handler}: the map names ${where}, which does not define frmSerial::${handler}")
+        message("${handler}: the map names ${where}, which does not define Loader::${handler}")
         math(EXPR faults "${faults} + 1")
     endif()
 endforeach()
@@ -47,9 +47,9 @@ endforeach()
 # Every handler of a control or a timer, and the unload, has its row.
 file(GLOB_RECURSE sources "${SOURCE_ROOT}/*.cpp")
 foreach(source IN LISTS sources)
-    file(STRINGS "${source}" definitions REGEX "frmSerial::[A-Za-z0-9]+_(Click|Timer|Unload)\\(")
+    file(STRINGS "${source}" definitions REGEX "Loader::[A-Za-z0-9]+_(Click|Timer|Unload)\\(")
     foreach(line IN LISTS definitions)
-        string(REGEX MATCH "frmSerial::([A-Za-z0-9]+_(Click|Timer|Unload))\\(" ignored "${line}")
+        string(REGEX MATCH "Loader::([A-Za-z0-9]+_(Click|Timer|Unload))\\(" ignored "${line}")
         set(handler "${CMAKE_MATCH_1}")
         if(NOT handler IN_LIST mapped)
             file(RELATIVE_PATH where "${SOURCE_ROOT}" "${source}")

@@ -191,11 +191,15 @@ TEST(WindowDesign, NamedControlsAreTheWindowsMembers) {
         {"Option4", f->Option4},
         {"Pic", f->Pic},
         {"vbalProgressBar1", f->vbalProgressBar1},
-        {"Timer3", f->Timer3},
-        {"TMRComm", f->TMRComm},
     };
     for (const auto& [name, member] : members)
         EXPECT_EQ(f->findChild<QObject*>(QString::fromLatin1(name)), member) << name;
+    // The timers are the loader's, under their control names too; so is the
+    // value of every control the window shows.
+    EXPECT_EQ(f.loader().findChild<QObject*>(QStringLiteral("Timer3")), f.loader().Timer3);
+    EXPECT_EQ(f.loader().findChild<QObject*>(QStringLiteral("TMRComm")), f.loader().TMRComm);
+    for (const Control* c : f.loader().controls())
+        EXPECT_NE(f->findChild<QWidget*>(c->name()), nullptr) << c->name().toStdString();
 }
 
 TEST(WindowDesign, SendButtonLiesBelowTheClientArea) {
@@ -248,19 +252,19 @@ TEST(WindowDesign, ProgressBarStartsWithItsDesignTextAndBlueBar) {
 
 TEST(WindowDesign, BothTimersAreOffWithTheirIntervalsAndPrecise) {
     FakeWindow f;
-    EXPECT_FALSE(f->Timer3->isActive());
-    EXPECT_EQ(f->Timer3->interval(), 200);
-    EXPECT_EQ(f->Timer3->timerType(), Qt::PreciseTimer);
-    EXPECT_FALSE(f->Timer3->isSingleShot());
-    EXPECT_FALSE(f->TMRComm->isActive());
-    EXPECT_EQ(f->TMRComm->interval(), 20);
-    EXPECT_EQ(f->TMRComm->timerType(), Qt::PreciseTimer);
-    EXPECT_FALSE(f->TMRComm->isSingleShot());
+    EXPECT_FALSE(f.loader().Timer3->isActive());
+    EXPECT_EQ(f.loader().Timer3->interval(), 200);
+    EXPECT_EQ(f.loader().Timer3->timerType(), Qt::PreciseTimer);
+    EXPECT_FALSE(f.loader().Timer3->isSingleShot());
+    EXPECT_FALSE(f.loader().TMRComm->isActive());
+    EXPECT_EQ(f.loader().TMRComm->interval(), 20);
+    EXPECT_EQ(f.loader().TMRComm->timerType(), Qt::PreciseTimer);
+    EXPECT_FALSE(f.loader().TMRComm->isSingleShot());
 }
 
 TEST(WindowDesign, PortIsClosedAndNothingWasWritten) {
     FakeWindow f;
-    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_FALSE(f.loader().MSComm1->portOpen());
     EXPECT_EQ(f.port->openAttempts, 0);
     EXPECT_TRUE(f.port->writes.isEmpty());
     EXPECT_TRUE(f.box->shown.isEmpty());
@@ -409,14 +413,13 @@ TEST(WindowDesign, ModbusBoxIsNotPartOfTheSpeedGroup) {
 // Tags.
 
 TEST(WindowDesign, ExactlyThePortControlsCarryANonEmptyTag) {
+    // The tags are the loader's: SwitchTags walks its controls and timers.
     FakeWindow f;
     std::map<QString, QString> tagged;
-    QList<QObject*> all = f->findChildren<QObject*>();
-    all.prepend(f.w.get());
-    for (QObject* o : all) {
-        const QString tag = o->property("Tag").toString();
-        if (!tag.isEmpty()) tagged[o->objectName()] = tag;
-    }
+    for (const Control* c : f.loader().controls())
+        if (!c->tag().isEmpty()) tagged[c->name()] = c->tag();
+    if (!f.loader().Timer3Tag.isEmpty()) tagged[QStringLiteral("Timer3")] = f.loader().Timer3Tag;
+    if (!f.loader().TMRCommTag.isEmpty()) tagged[QStringLiteral("TMRComm")] = f.loader().TMRCommTag;
     const std::map<QString, QString> expected = {
         {QStringLiteral("BTNOpenCom"), QStringLiteral("NO")},
         {QStringLiteral("txt(0)"), QStringLiteral("NO")},
@@ -425,11 +428,13 @@ TEST(WindowDesign, ExactlyThePortControlsCarryANonEmptyTag) {
     EXPECT_EQ(tagged, expected);
 }
 
-TEST(WindowDesign, EveryNamedControlHasATag) {
+TEST(WindowDesign, EveryControlTheOperatorUsesIsOneOfTheLoader) {
+    // So that SwitchTags reaches it and its state is the loader's.
     FakeWindow f;
-    for (QObject* o : f->findChildren<QObject*>()) {
-        if (o->objectName().isEmpty() || o->objectName().startsWith(u"qt_")) continue;
-        EXPECT_TRUE(o->property("Tag").isValid()) << o->objectName().toStdString();
+    for (QWidget* w : f->findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || w->objectName().startsWith(u"qt_")) continue;
+        if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QLineEdit*>(w)) continue;
+        EXPECT_NE(f.loader().control(w->objectName()), nullptr) << w->objectName().toStdString();
     }
 }
 

@@ -1,6 +1,3 @@
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -15,7 +12,7 @@ namespace {
 const std::set<std::string> kPortControlsEnabled = {"BTNOpenCom.enabled", "txt(0).enabled", "BTNCloseCom.enabled"};
 
 TEST(SwitchTags, OneCallFlipsThePortControlsAndNothingElse) {
-    FakeWindow f;
+    FakeLoader f;
     const WindowState before = snapshot(*f.w);
     f->SwitchTags();
     EXPECT_EQ(changes(before, snapshot(*f.w)), kPortControlsEnabled);
@@ -25,7 +22,7 @@ TEST(SwitchTags, OneCallFlipsThePortControlsAndNothingElse) {
 }
 
 TEST(SwitchTags, TwoCallsLeaveEveryControlAsItWas) {
-    FakeWindow f;
+    FakeLoader f;
     // Start from a state that is not the design one, so that a switch that
     // "resets" instead of inverting would show.
     f->Command3->setEnabled(false);
@@ -38,7 +35,7 @@ TEST(SwitchTags, TwoCallsLeaveEveryControlAsItWas) {
 }
 
 TEST(SwitchTags, ArrangementFollowsTheParityOfTheCalls) {
-    FakeWindow f;
+    FakeLoader f;
     for (int calls = 1; calls <= 5; ++calls) {
         f->SwitchTags();
         const bool open = calls % 2 == 1;
@@ -49,7 +46,7 @@ TEST(SwitchTags, ArrangementFollowsTheParityOfTheCalls) {
 }
 
 TEST(SwitchTags, InvertsAControlThatWasChangedInBetween) {
-    FakeWindow f;
+    FakeLoader f;
     f->SwitchTags();  // open arrangement: Close enabled
     f->BTNCloseCom->setEnabled(false);
     f->BTNOpenCom->setEnabled(true);
@@ -70,8 +67,8 @@ struct TagCase {
 class TagText : public ::testing::TestWithParam<TagCase> {};
 
 TEST_P(TagText, DecidesWhetherAControlIsSwitched) {
-    FakeWindow f;
-    f->Command2->setProperty("Tag", GetParam().tag);
+    FakeLoader f;
+    f->Command2->setTag(GetParam().tag);
     f->SwitchTags();
     EXPECT_EQ(f->Command2->isEnabled(), !GetParam().switched);
     // The port controls switch regardless.
@@ -89,9 +86,9 @@ INSTANTIATE_TEST_SUITE_P(Tags, TagText,
 TEST(SwitchTags, NcTagBehavesExactlyLikeNo) {
     // Two identical windows, one tagged "NO" and one "NC" on the same control:
     // after the same sequence of calls they agree.
-    FakeWindow no, nc;
-    no->Text2->setProperty("Tag", QStringLiteral("NO"));
-    nc->Text2->setProperty("Tag", QStringLiteral("NC"));
+    FakeLoader no, nc;
+    no->Text2->setTag(QStringLiteral("NO"));
+    nc->Text2->setTag(QStringLiteral("NC"));
     for (int i = 0; i < 3; ++i) {
         no->SwitchTags();
         nc->SwitchTags();
@@ -99,31 +96,34 @@ TEST(SwitchTags, NcTagBehavesExactlyLikeNo) {
     }
 }
 
-TEST(SwitchTags, ReachesControlsNestedAtAnyDepth) {
-    FakeWindow f;
-    // A control inside a frame inside a frame: the walk covers the whole set
-    // of controls, not just the window's direct children.
-    auto* inner = new QGroupBox(f->Frame3);
-    auto* deep = new QPushButton(inner);
-    deep->setProperty("Tag", QStringLiteral("NO"));
-    f->SwitchTags();
-    EXPECT_FALSE(deep->isEnabled());
-    f->SwitchTags();
-    EXPECT_TRUE(deep->isEnabled());
+TEST(SwitchTags, ReachesEveryControlTheLoaderKeeps) {
+    // Whichever control carries a tag, wherever the window draws it (the
+    // status frame's bar, the Modbus frame's boxes): the walk covers them all.
+    FakeLoader names;
+    for (const Control* c : names->controls()) {
+        FakeLoader f;
+        Control* tagged = f->control(c->name());
+        ASSERT_NE(tagged, nullptr) << c->name().toStdString();
+        tagged->setTag(QStringLiteral("NO"));
+        const bool was = tagged->isEnabled();
+        f->SwitchTags();
+        EXPECT_EQ(tagged->isEnabled(), !was) << c->name().toStdString();
+        f->SwitchTags();
+        EXPECT_EQ(tagged->isEnabled(), was) << c->name().toStdString();
+    }
 }
 
-TEST(SwitchTags, ControlsWithoutATagPropertyAreLeftAlone) {
-    FakeWindow f;
-    auto* untagged = new QPushButton(f->Frame4);
-    untagged->setEnabled(false);
+TEST(SwitchTags, ControlsWithoutATagAreLeftAlone) {
+    FakeLoader f;
+    f->Command3->setEnabled(false);
     f->SwitchTags();
-    EXPECT_FALSE(untagged->isEnabled());
+    EXPECT_FALSE(f->Command3->isEnabled());
 }
 
 TEST(SwitchTags, ATaggedTimerIsSwitchedLikeAnyControl) {
     // The timers take part in the walk: their enabled state is whether they run.
-    FakeWindow f;
-    f->TMRComm->setProperty("Tag", QStringLiteral("NO"));
+    FakeLoader f;
+    f->TMRCommTag = QStringLiteral("NO");
     f->SwitchTags();
     EXPECT_TRUE(f->TMRComm->isActive());
     f->SwitchTags();

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include "connection/serial_component.h"
@@ -34,18 +36,28 @@ class Sleeper {
     virtual void sleep(int milliseconds) = 0;
 };
 
-// Everything the window needs from the machine it runs on.
+// Reading the chosen HEX file: its lines as the loader keeps them, at most
+// `maxLines` of them; a file that cannot be read raises vantrel::Failure.
+class FileReader {
+  public:
+    virtual ~FileReader() = default;
+    virtual QList<QByteArray> readLines(const QString& path, int maxLines) = 0;
+};
+
+// Everything the loader needs from the machine it runs on. A missing file
+// reader is the machine's own (makeHexFileReader).
 struct Platform {
     std::unique_ptr<SerialComponent> port;
     std::unique_ptr<MsgBox> msgBox;
     std::unique_ptr<FileDialog> fileDialog;
     std::unique_ptr<Sleeper> sleeper;
+    std::unique_ptr<FileReader> fileReader;
 };
-
-// The desktop's real port, dialogs and sleep.
-Platform makeDesktopPlatform();
 
 // The real pause of the calling thread, for platforms assembled piece by piece.
 std::unique_ptr<Sleeper> makeThreadSleeper();
+
+// The file as it is on disk now, read whole at every call (readHexFile).
+std::unique_ptr<FileReader> makeHexFileReader();
 
 }  // namespace vantrel

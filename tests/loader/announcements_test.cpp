@@ -20,34 +20,34 @@ namespace {
 
 // The window with every announcement written down, in order, as text.
 struct Announced {
-    FakeWindow f;
+    FakeLoader f;
     QStringList said;
 
     Announced() {
-        frmSerial* w = f.w.get();
-        QObject::connect(w, &frmSerial::commandWritten, [this](const QByteArray& command, const QByteArray& frame) {
+        Loader* w = f.w.get();
+        QObject::connect(w, &Loader::commandWritten, [this](const QByteArray& command, const QByteArray& frame) {
             said << QStringLiteral("written %1 as %2").arg(printableBytes(command), printableBytes(frame));
         });
-        QObject::connect(w, &frmSerial::lineSent, [this](bool verify, int line, int count, const QByteArray& record) {
+        QObject::connect(w, &Loader::lineSent, [this](bool verify, int line, int count, const QByteArray& record) {
             said << QStringLiteral("line %1 %2/%3 %4")
                         .arg(verify ? QStringLiteral("verify") : QStringLiteral("download"))
                         .arg(line)
                         .arg(count)
                         .arg(QString::fromLatin1(record));
         });
-        QObject::connect(w, &frmSerial::replyAccepted, [this](const QByteArray& reply, int address) {
+        QObject::connect(w, &Loader::replyAccepted, [this](const QByteArray& reply, int address) {
             said << QStringLiteral("accepted %1 from %2").arg(printableBytes(reply)).arg(address);
         });
-        QObject::connect(w, &frmSerial::replyInterpreted, [this](frmSerial::ReplyOutcome outcome) {
+        QObject::connect(w, &Loader::replyInterpreted, [this](Loader::ReplyOutcome outcome) {
             said << QStringLiteral("interpreted %1").arg(static_cast<int>(outcome));
         });
-        QObject::connect(w, &frmSerial::openFailed,
+        QObject::connect(w, &Loader::openFailed,
                          [this](int number, const QString&) { said << QStringLiteral("open failed %1").arg(number); });
-        QObject::connect(w, &frmSerial::probeGaveUp, [this] { said << QStringLiteral("probe gave up"); });
-        QObject::connect(w, &frmSerial::startFailed,
+        QObject::connect(w, &Loader::probeGaveUp, [this] { said << QStringLiteral("probe gave up"); });
+        QObject::connect(w, &Loader::startFailed,
                          [this](int number, const QString&) { said << QStringLiteral("start failed %1").arg(number); });
-        QObject::connect(w, &frmSerial::portLost, [this] { said << QStringLiteral("port lost"); });
-        QObject::connect(w, &frmSerial::handlerFailed, [this](int number, const QString& description) {
+        QObject::connect(w, &Loader::portLost, [this] { said << QStringLiteral("port lost"); });
+        QObject::connect(w, &Loader::handlerFailed, [this](int number, const QString& description) {
             said << QStringLiteral("handler failed %1 %2").arg(number).arg(description);
         });
     }
@@ -55,11 +55,11 @@ struct Announced {
     void load(std::initializer_list<const char*> lines) { f.transferUnderWay(lines); }
 };
 
-QString interpreted(frmSerial::ReplyOutcome outcome) {
+QString interpreted(Loader::ReplyOutcome outcome) {
     return QStringLiteral("interpreted %1").arg(static_cast<int>(outcome));
 }
 
-using Outcome = frmSerial::ReplyOutcome;
+using Outcome = Loader::ReplyOutcome;
 
 TEST(Announcements, ACommandIsAnnouncedWithItsFrameOnlyWhenItLeaves) {
     Announced a;
@@ -238,7 +238,7 @@ TEST(Announcements, AnUnguardedFailureIsAnnouncedAndShownInAnErrorBox) {
     a.f->UsbScan = 1;
     a.f->ProbeCount = 32767;
 
-    a.f->invokeGuarded(&frmSerial::Timer3_Timer);
+    a.f->invokeGuarded(&Loader::Timer3_Timer);
 
     EXPECT_EQ(a.said, QStringList{QStringLiteral("handler failed %1 Overflow").arg(failure::kOverflow)});
     ASSERT_EQ(a.f.box->shown.size(), 1);
