@@ -91,6 +91,64 @@ TEST(Console, TerminalBarIsRedrawnInPlaceAndNotOnEveryLine) {
     EXPECT_TRUE(c.err.endsWith(u'\n'));
 }
 
+TEST(Console, TerminalBarIsCutToTheTerminalsWidth) {
+    Captured c(Console::Style::Terminal);
+    c.console.setWidth(30);
+    c.console.beginTransfer(100, 2);
+    c.console.lineSent(Pass::Download, 1, 100);
+    const QString drawn = c.err.section(u'\r', -1).section(QStringLiteral("\x1b["), 0, 0);
+    EXPECT_EQ(drawn.size(), 29) << c.err.toStdString();
+    EXPECT_TRUE(drawn.startsWith(QStringLiteral("download 1/2 ["))) << drawn.toStdString();
+}
+
+TEST(Console, LanesAreCutToTheTerminalsWidth) {
+    QString err;
+    Lanes lanes([&err](const QString& t) { err += t; });
+    lanes.setWidth(10);
+    lanes.add(QStringLiteral("COM3: download 1/2 [####----]"));
+    lanes.add(QStringLiteral("COM4: ok"));
+    EXPECT_TRUE(err.contains(QStringLiteral("COM3: dow\x1b[K"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("COM4: ok\x1b[K"))) << err.toStdString();
+}
+
+struct FitCase {
+    const char* name;
+    int columns;
+    const char* line;
+    const char* shown;
+};
+
+class FitToWidth : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitToWidth, KeepsTheLineShorterThanTheTerminal) {
+    EXPECT_EQ(fitToWidth(QString::fromLatin1(GetParam().line), GetParam().columns),
+              QString::fromLatin1(GetParam().shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, FitToWidth,
+                         ::testing::Values(FitCase{"Unknown", 0, "abcdef", "abcdef"},
+                                           FitCase{"Wider", 80, "abcdef", "abcdef"},
+                                           FitCase{"OneMoreThanTheLine", 7, "abcdef", "abcdef"},
+                                           FitCase{"AsWideAsTheLine", 6, "abcdef", "abcde"},
+                                           FitCase{"Narrower", 4, "abcdef", "abc"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalColumns, ComeFromColumnsWhenTheTerminalDoesNotSay) {
+    // Descriptor -1 is no terminal.
+    EXPECT_EQ(terminalColumns(-1, "120"), 120);
+    EXPECT_EQ(terminalColumns(-1, " 64 "), 64);
+    EXPECT_EQ(terminalColumns(-1, ""), 0);
+    EXPECT_EQ(terminalColumns(-1, "wide"), 0);
+    EXPECT_EQ(terminalColumns(-1, "-5"), 0);
+}
+
+TEST(DrawsInPlace, OnlyOnATerminalThatIsNotDumb) {
+    EXPECT_TRUE(drawsInPlace(true, "xterm-256color"));
+    EXPECT_TRUE(drawsInPlace(true, ""));
+    EXPECT_FALSE(drawsInPlace(true, "dumb"));
+    EXPECT_FALSE(drawsInPlace(false, "xterm"));
+}
+
 TEST(Console, TerminalBarRedrawsAtMostTenTimesASecond) {
     Captured c(Console::Style::Terminal);
     c.console.beginTransfer(1000, 1);
