@@ -100,8 +100,11 @@ void Loader::BTNCloseCom_Click() {
     Text8->clear();
     VerifyPhase = 0;
     TransferActive = 0;
-    // A reply cut short by closing the port will never be completed.
+    // A reply cut short by closing the port will never be completed, nor
+    // will the line in flight be answered.
     RxHeld.clear();
+    LineInFlight.reset();
+    LineAnswered.reset();
     MSComm1->setPortOpen(false);
     setPortBoxColor(false);
     Pic->setVisible(false);

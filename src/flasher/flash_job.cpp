@@ -173,12 +173,12 @@ void FlashJob::open() {
 }
 
 void FlashJob::boardFound() {
-    if (version_.isEmpty()) version_ = shown(lastReply_);
+    if (version_.isEmpty()) version_ = shown(reply());
     if (action_ == Action::Search) {
         if (!found_.contains(replyAddress_)) {
             found_.append(replyAddress_);
             console_.info(
-                QStringLiteral("board found at Modbus address %1: %2").arg(replyAddress_).arg(shown(lastReply_)));
+                QStringLiteral("board found at Modbus address %1: %2").arg(replyAddress_).arg(shown(reply())));
         }
         // "Next", as the operator would press it once the tick is over: the
         // probe goes on at the address after this one.
@@ -189,7 +189,7 @@ void FlashJob::boardFound() {
     }
     QString where;
     if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
-    console_.info(QStringLiteral("board found%1: %2").arg(where, shown(lastReply_)));
+    console_.info(QStringLiteral("board found%1: %2").arg(where, shown(reply())));
     step_ = Step::Opening;
     // As a click after the tick, not inside it.
     QTimer::singleShot(0, this, &FlashJob::runAction);
@@ -259,45 +259,34 @@ void FlashJob::onCommandWritten(const QByteArray& command) {
     lastCommand_ = shown(command);
 }
 
-void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray& record) {
+void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray&) {
     if (step_ != Step::Transfer) return;
-    LineOnWire l;
-    l.pass = verify ? Pass::Verify : Pass::Download;
-    l.line = line;
-    l.total = lineCount;
-    l.record = record;
-    inFlight_ = l;
-    console_.lineSent(l.pass, l.line, l.total);
+    console_.lineSent(verify ? Pass::Verify : Pass::Download, line, lineCount);
 }
 
-void FlashJob::onReplyAccepted(const QByteArray& reply, int address) {
-    // The window sends the next line only after it has interpreted this
-    // reply: the line in flight now is the one the reply answers.
-    lastReply_ = reply;
+void FlashJob::onReplyAccepted(const QByteArray&, int address) {
     replyAddress_ = address;
-    answering_ = inFlight_;
 }
 
 void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
     using Outcome = Loader::ReplyOutcome;
     if (finished_) return;
-    lastWordless_ = outcome == Outcome::NoWord ? lastReply_ : QByteArray();
+    lastWordless_ = outcome == Outcome::NoWord ? reply() : QByteArray();
     switch (step_) {
         case Step::Probing:
             if (outcome == Outcome::Version) boardFound();
             return;
         case Step::Transfer:
-            if (outcome != Outcome::NoWord && answering_) lastAnswered_ = answering_;
+            if (outcome != Outcome::NoWord && loader_->LineAnswered) lastAnswered_ = loader_->LineAnswered;
             onTransferReply(outcome);
             return;
         case Step::Installing:
             if (outcome == Outcome::Version)
-                finish(ExitCode::Success,
-                       QStringLiteral("installed; the application answers %1").arg(shown(lastReply_)));
+                finish(ExitCode::Success, QStringLiteral("installed; the application answers %1").arg(shown(reply())));
             return;
         case Step::Querying:
             if (outcome == Outcome::Version) {
-                console_.result(shown(lastReply_));
+                console_.result(shown(reply()));
                 finish(ExitCode::Success, QStringLiteral("version read"));
             }
             return;
@@ -354,16 +343,15 @@ void FlashJob::onAddressReply(Loader::ReplyOutcome outcome) {
             return;
         case Outcome::Error:
             finish(ExitCode::BoardError,
-                   QStringLiteral("the board answered %1 to %2").arg(shown(lastReply_), lastCommand_));
+                   QStringLiteral("the board answered %1 to %2").arg(shown(reply()), lastCommand_));
             return;
         case Outcome::Format:
-            finish(ExitCode::BoardFormat,
-                   QStringLiteral("the board refused %1: %2").arg(lastCommand_, shown(lastReply_)));
+            finish(ExitCode::BoardFormat, QStringLiteral("the board refused %1: %2").arg(lastCommand_, shown(reply())));
             return;
         default:
             finish(ExitCode::Success, QStringLiteral("address set: the board answered %1; it answers at "
                                                      "address %2 from now on")
-                                          .arg(shown(lastReply_))
+                                          .arg(shown(reply()))
                                           .arg(options_.newAddress));
             return;
     }
@@ -398,8 +386,8 @@ void FlashJob::onStartFailed(int, const QString& description) {
 void FlashJob::onPortLost() {
     if (finished_) return;
     // The component closes the port when the line hangs up.
-    const QString where = step_ == Step::Transfer && inFlight_
-                              ? QStringLiteral(" while waiting for the reply to ") + describe(*inFlight_)
+    const QString where = step_ == Step::Transfer && loader_->LineInFlight
+                              ? QStringLiteral(" while waiting for the reply to ") + describe(*loader_->LineInFlight)
                               : QString();
     finish(ExitCode::ConnectionLost,
            QStringLiteral("%1 went away%2 (unplugged or powered off?)").arg(portLabel_, where));
@@ -472,13 +460,13 @@ QString FlashJob::noReplyText() const {
     if (step_ != Step::Transfer) {
         text = QStringLiteral("no reply within %1 to %2")
                    .arg(within, lastCommand_.isEmpty() ? QStringLiteral("the command") : lastCommand_);
-    } else if (!inFlight_) {
+    } else if (!loader_->LineInFlight) {
         text = QStringLiteral("no line was sent within %1").arg(within);
     } else {
-        text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*inFlight_));
+        text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*loader_->LineInFlight));
         if (lastAnswered_)
             text += QStringLiteral("; last answered: %1 line %2")
-                        .arg(passName(lastAnswered_->pass))
+                        .arg(passName(lastAnswered_->verify ? Pass::Verify : Pass::Download))
                         .arg(lastAnswered_->line);
         else
             text += QStringLiteral("; no line was answered");
@@ -491,9 +479,9 @@ QString FlashJob::noReplyText() const {
 
 QString FlashJob::describe(const LineOnWire& l) {
     return QStringLiteral("%1 line %2 of %3 (%4)")
-        .arg(passName(l.pass))
+        .arg(passName(l.verify ? Pass::Verify : Pass::Download))
         .arg(l.line)
-        .arg(l.total)
+        .arg(l.lineCount)
         .arg(QString::fromLatin1(l.record));
 }
 

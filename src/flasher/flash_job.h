@@ -72,13 +72,7 @@ class FlashJob : public QObject {
   private:
     enum class Step { Starting, Opening, Probing, Transfer, Installing, Querying, SettingAddress, Done };
 
-    // A line of the file on the wire.
-    struct LineOnWire {
-        Pass pass = Pass::Download;
-        int line = 0;
-        int total = 0;
-        QByteArray record;
-    };
+    using LineOnWire = Loader::SentLine;
 
     void configureLoader();
     bool searching() const { return target_.kind == Target::Kind::Search; }
@@ -107,6 +101,8 @@ class FlashJob : public QObject {
     void onDeadline();
 
     void click(void (Loader::*handler)());
+    // The reply the loader is interpreting, while it announces what it made of it.
+    const QByteArray& reply() const { return loader_->RxLine; }
     void armDeadline();
     QString openFailureText() const;
     QString noBoardText() const;
@@ -129,13 +125,10 @@ class FlashJob : public QObject {
 
     Step step_ = Step::Starting;
     QElapsedTimer transferStart_;
-    std::optional<LineOnWire> inFlight_;
-    std::optional<LineOnWire> answering_;  // in flight when the reply being interpreted came
-    std::optional<LineOnWire> lastAnswered_;
-    QString lastCommand_;      // for the no-reply message outside a transfer
-    QByteArray lastReply_;     // the reply being interpreted
-    QByteArray lastWordless_;  // the last reply that held no reply word, if it was the last one
-    int replyAddress_ = -1;    // the Modbus address the last reply came from
+    std::optional<LineOnWire> lastAnswered_;  // the last line a reply with a word answered
+    QString lastCommand_;                     // for the no-reply message outside a transfer
+    QByteArray lastWordless_;                 // the last reply that held no reply word, if it was the last one
+    int replyAddress_ = -1;                   // the Modbus address the last reply came from
     struct OpenFailure {
         int number = 0;
         QString description;

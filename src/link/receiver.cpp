@@ -163,6 +163,7 @@ void Loader::modbusCharactersArrived() {
 }
 
 void Loader::handOnReply() {
+    LineAnswered = LineInFlight;
     emit replyAccepted(RxLine, Check1->isChecked() ? static_cast<quint8>(RxFrame[0]) : -1);
     Com_Parser();
 }

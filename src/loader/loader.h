@@ -40,6 +40,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QByteArray>
@@ -132,6 +133,20 @@ class Loader : public QObject {
     // A receive step is running: an event that comes in the middle of it (a
     // handler that turns the event loop) leaves the bytes to the next one.
     bool RxBusy = false;
+
+    // A line of the file as the line sender wrote it.
+    struct SentLine {
+        bool verify = false;
+        int line = 0;       // 1-based
+        int lineCount = 0;  // of the file
+        QByteArray record;  // as loaded
+    };
+    // The line written last, until the next one or a new start (LineIndex
+    // falls back to 0 after the last line; this does not).
+    std::optional<SentLine> LineInFlight;
+    // The line in flight when the reply being interpreted was accepted: the
+    // line it answers, even once the interpreter has sent the next one.
+    std::optional<SentLine> LineAnswered;
 
     // --- Shared helpers ---------------------------------------------------
     void SwitchTags();

@@ -27,6 +27,8 @@ void Loader::startTransfer(bool verify) {
         // that nobody asked for.
         VerifyPhase = verify ? 1 : 0;
         TransferArmed = 1;
+        LineInFlight.reset();
+        LineAnswered.reset();
         LineIndex = 0;
         vbalProgressBar1->setText(QStringLiteral("NO FILE"));
         // Until the whole file has been read nothing counts as loaded, so a

@@ -191,6 +191,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{"ModbusWrongAddressGivesUp", "--modbus 3", true, "9", "Not present board", "9", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A program following the loader asks it which line a reply answered, even
+// once the reply interpreter has sent the next one.
+TEST_F(Engine, SaysWhichLineEachReplyAnswered) {
+    start("");
+    loader->Text1->setText(QStringLiteral("0"));  // no probe
+    loader->invokeGuarded(&Loader::BTNOpenCom_Click);
+    QList<int> answered;
+    QList<int> inFlight;
+    QObject::connect(loader.get(), &Loader::replyInterpreted, [&](Loader::ReplyOutcome o) {
+        if (o != Loader::ReplyOutcome::Ok || !loader->LineAnswered || loader->LineAnswered->verify) return;
+        answered << loader->LineAnswered->line;
+        inFlight << loader->LineInFlight->line;
+    });
+    chosen->path = blink();
+    loader->invokeGuarded(&Loader::Command3_Click);
+    ASSERT_TRUE(runUntil([&] { return loader->vbalProgressBar1->text() == QStringLiteral("END"); }));
+    const int lines = static_cast<int>(readHexFile(blink(), Loader::kMaxLines).size());
+    // Every download line but the end-of-file record is answered "OK", each
+    // once, in order, and the line sent on it is the next one.
+    ASSERT_EQ(answered.size(), lines - 1);
+    for (int i = 0; i < answered.size(); ++i) {
+        EXPECT_EQ(answered[i], i + 1);
+        EXPECT_EQ(inFlight[i], i + 2);
+    }
+    // Close forgets the line in flight: it will never be answered.
+    loader->invokeGuarded(&Loader::BTNCloseCom_Click);
+    EXPECT_FALSE(loader->LineInFlight.has_value());
+}
+
 // Faults: the board refuses a verify line, or goes away during the transfer.
 TEST_F(Engine, AVerifyMismatchEndsOnRedErrorAndSendsNothingMore) {
     start("--error-at-verify 4");
