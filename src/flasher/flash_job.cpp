@@ -77,7 +77,7 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     loader_ = std::make_unique<Loader>(std::move(platform));
 
     Loader* w = loader_.get();
-    connect(w, &Loader::commandWritten, this, [this](const QByteArray& command) { onCommandWritten(command); });
+    connect(w, &Loader::commandWritten, this, &FlashJob::onCommandWritten);
     connect(w, &Loader::lineSent, this, &FlashJob::onLineSent);
     connect(w, &Loader::replyAccepted, this, &FlashJob::onReplyAccepted);
     connect(w, &Loader::replyInterpreted, this, &FlashJob::onReplyInterpreted);
@@ -91,6 +91,10 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     // port has bytes, besides the 20 ms tick, which keeps the lamp's time and
     // ends replies that come without a line end.
     if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&Loader::MSComm1_OnComm); });
+
+    settle_.setSingleShot(true);
+    settle_.setTimerType(Qt::PreciseTimer);
+    connect(&settle_, &QTimer::timeout, this, &FlashJob::runActionOnceSettled);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
@@ -190,6 +194,18 @@ void FlashJob::boardFound() {
     QString where;
     if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
     console_.info(QStringLiteral("board found%1: %2").arg(where, shown(reply())));
+    step_ = Step::Settling;
+    runActionOnceSettled();
+}
+
+void FlashJob::runActionOnceSettled() {
+    if (finished_ || step_ != Step::Settling) return;
+    const qint64 wait = asks_.waitMs(replyAddress_, elapsed_.elapsed());
+    if (wait > 0) {
+        settle_.start(static_cast<int>(wait));
+        return;
+    }
+    settle_.stop();
     step_ = Step::Opening;
     // As a click after the tick, not inside it.
     QTimer::singleShot(0, this, &FlashJob::runAction);
@@ -254,9 +270,11 @@ void FlashJob::setAddress() {
     click(&Loader::Command1_Click);
 }
 
-void FlashJob::onCommandWritten(const QByteArray& command) {
+void FlashJob::onCommandWritten(const QByteArray& command, const QByteArray& frame) {
     if (deadlineArmed_) deadline_.start();
     lastCommand_ = shown(command);
+    if (step_ == Step::Probing && command == "BOOTi\r\n")
+        asks_.asked(options_.modbus && !frame.isEmpty() ? static_cast<quint8>(frame[0]) : -1, elapsed_.elapsed());
 }
 
 void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray&) {
@@ -274,10 +292,22 @@ void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
     lastWordless_ = outcome == Outcome::NoWord ? reply() : QByteArray();
     switch (step_) {
         case Step::Probing:
-            if (outcome == Outcome::Version) boardFound();
+            if (outcome == Outcome::Version) {
+                asks_.answered(replyAddress_, elapsed_.elapsed());
+                boardFound();
+            }
+            return;
+        case Step::Settling:
+            // A later answer to one of the probe's asks.
+            if (outcome == Outcome::Version) {
+                asks_.answered(replyAddress_, elapsed_.elapsed());
+                runActionOnceSettled();
+            }
             return;
         case Step::Transfer:
-            if (outcome != Outcome::NoWord && loader_->LineAnswered) lastAnswered_ = loader_->LineAnswered;
+            // A stray "DOWNLOAD" answers nothing: the line in flight still waits.
+            if (outcome != Outcome::NoWord && outcome != Outcome::StrayDownload && loader_->LineAnswered)
+                lastAnswered_ = loader_->LineAnswered;
             onTransferReply(outcome);
             return;
         case Step::Installing:
@@ -386,8 +416,8 @@ void FlashJob::onStartFailed(int, const QString& description) {
 void FlashJob::onPortLost() {
     if (finished_) return;
     // The component closes the port when the line hangs up.
-    const QString where = step_ == Step::Transfer && loader_->LineInFlight
-                              ? QStringLiteral(" while waiting for the reply to ") + describe(*loader_->LineInFlight)
+    const QString where = step_ == Step::Transfer && loader_->lineInFlight()
+                              ? QStringLiteral(" while waiting for the reply to ") + describe(*loader_->lineInFlight())
                               : QString();
     finish(ExitCode::ConnectionLost,
            QStringLiteral("%1 went away%2 (unplugged or powered off?)").arg(portLabel_, where));
@@ -460,10 +490,10 @@ QString FlashJob::noReplyText() const {
     if (step_ != Step::Transfer) {
         text = QStringLiteral("no reply within %1 to %2")
                    .arg(within, lastCommand_.isEmpty() ? QStringLiteral("the command") : lastCommand_);
-    } else if (!loader_->LineInFlight) {
+    } else if (!loader_->lineInFlight()) {
         text = QStringLiteral("no line was sent within %1").arg(within);
     } else {
-        text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*loader_->LineInFlight));
+        text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*loader_->lineInFlight()));
         if (lastAnswered_)
             text += QStringLiteral("; last answered: %1 line %2")
                         .arg(passName(lastAnswered_->verify ? Pass::Verify : Pass::Download))
@@ -521,6 +551,7 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     step_ = Step::Done;
     deadline_.stop();
     deadlineArmed_ = false;
+    settle_.stop();
     console_.endTransfer();
     if (code == ExitCode::Success)
         console_.info(message);

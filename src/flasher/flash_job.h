@@ -17,6 +17,7 @@
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
 #include "flasher/plan.h"
+#include "flasher/probe_asks.h"
 #include "loader/loader.h"
 #include "loader/platform.h"
 
@@ -70,7 +71,7 @@ class FlashJob : public QObject {
     void finished(int exitCode);
 
   private:
-    enum class Step { Starting, Opening, Probing, Transfer, Installing, Querying, SettingAddress, Done };
+    enum class Step { Starting, Opening, Probing, Settling, Transfer, Installing, Querying, SettingAddress, Done };
 
     using LineOnWire = Loader::SentLine;
 
@@ -79,6 +80,9 @@ class FlashJob : public QObject {
     int fileLines() const { return file_ ? file_->lineCount() : 0; }
     void open();
     void boardFound();
+    // Runs the action once every version query of the probe has been
+    // answered or has had the time to be; until then waits.
+    void runActionOnceSettled();
     void runAction();
     void startTransfer();
     void install();
@@ -86,7 +90,7 @@ class FlashJob : public QObject {
     void setAddress();
 
     // What the loader announces.
-    void onCommandWritten(const QByteArray& command);
+    void onCommandWritten(const QByteArray& command, const QByteArray& frame);
     void onLineSent(bool verify, int line, int lineCount, const QByteArray& record);
     void onReplyAccepted(const QByteArray& reply, int address);
     void onReplyInterpreted(Loader::ReplyOutcome outcome);
@@ -122,6 +126,8 @@ class FlashJob : public QObject {
     std::unique_ptr<Loader> loader_;
     QTimer deadline_;
     bool deadlineArmed_ = false;
+    ProbeAsks asks_;
+    QTimer settle_;
 
     Step step_ = Step::Starting;
     QElapsedTimer transferStart_;

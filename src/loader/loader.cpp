@@ -111,6 +111,11 @@ qint16 Loader::Decode2(const QByteArray& colums) const {
     return decodeHexByte(colums);
 }
 
+std::optional<Loader::SentLine> Loader::lineInFlight() const {
+    if (LineInFlight < 1 || LineInFlight != sentLast_.line) return std::nullopt;
+    return sentLast_;
+}
+
 void Loader::setPortBoxColor(bool open) {
     txt[0]->setBackColor(open ? std::optional<quint32>(color::kGreen) : std::nullopt);
 }

@@ -134,6 +134,11 @@ class Loader : public QObject {
     // handler that turns the event loop) leaves the bytes to the next one.
     bool RxBusy = false;
 
+    // The line the line sender wrote last, while its answer may still come;
+    // 0 when none is. LineIndex falls back to 0 after the last line, so it
+    // cannot tell which record a "DOWNLOAD" answers.
+    qint16 LineInFlight = 0;
+
     // A line of the file as the line sender wrote it.
     struct SentLine {
         bool verify = false;
@@ -141,9 +146,8 @@ class Loader : public QObject {
         int lineCount = 0;  // of the file
         QByteArray record;  // as loaded
     };
-    // The line written last, until the next one or a new start (LineIndex
-    // falls back to 0 after the last line; this does not).
-    std::optional<SentLine> LineInFlight;
+    // The line in flight, as it was written; none when no line waits.
+    std::optional<SentLine> lineInFlight() const;
     // The line in flight when the reply being interpreted was accepted: the
     // line it answers, even once the interpreter has sent the next one.
     std::optional<SentLine> LineAnswered;
@@ -191,8 +195,9 @@ class Loader : public QObject {
     void invokeGuarded(void (Loader::*handler)());
 
     // What the reply interpreter made of a reply: the word that decided, and
-    // for "DOWNLOAD" whether it began the verify pass or ended the transfer.
-    enum class ReplyOutcome { Version, Error, Verify, End, Format, Ok, NoWord };
+    // for "DOWNLOAD" whether it began the verify pass, ended the transfer, or
+    // was passed over because the line in flight is no end-of-file record.
+    enum class ReplyOutcome { Version, Error, Verify, End, StrayDownload, Format, Ok, NoWord };
     Q_ENUM(ReplyOutcome)
 
     // Called by a control whose value changed.
@@ -236,6 +241,8 @@ class Loader : public QObject {
     void plainCharactersArrived();
     void modbusCharactersArrived();
     void lineWasQuiet();
+    // The line in flight is an Intel HEX end-of-file record.
+    bool endOfFileInFlight() const;
     // Hands RxLine to the reply interpreter.
     void handOnReply();
     // Closes a port that the USB scan opened but did not take over.
@@ -249,6 +256,7 @@ class Loader : public QObject {
     void writeCommand(const QByteArray& command);
 
     Platform platform_;
+    SentLine sentLast_;  // the line sender's last line, as written
     std::vector<std::unique_ptr<Control>> ownedControls_;
     std::vector<Control*> controlList_;
     std::vector<Control*> speedGroup_;

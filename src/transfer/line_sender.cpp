@@ -26,7 +26,8 @@ void Loader::Command5_Click() {
     }
     command += "\r\n";
     WriteCOM32(command);
-    LineInFlight = SentLine{VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]};
+    LineInFlight = LineIndex;
+    sentLast_ = SentLine{VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]};
     emit lineSent(VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]);
     vbalProgressBar1->setValue(LineIndex);
     if (LineIndex == LineCount) LineIndex = 0;

@@ -202,7 +202,7 @@ TEST_F(Engine, SaysWhichLineEachReplyAnswered) {
     QObject::connect(loader.get(), &Loader::replyInterpreted, [&](Loader::ReplyOutcome o) {
         if (o != Loader::ReplyOutcome::Ok || !loader->LineAnswered || loader->LineAnswered->verify) return;
         answered << loader->LineAnswered->line;
-        inFlight << loader->LineInFlight->line;
+        inFlight << loader->lineInFlight()->line;
     });
     chosen->path = blink();
     loader->invokeGuarded(&Loader::Command3_Click);
@@ -217,7 +217,8 @@ TEST_F(Engine, SaysWhichLineEachReplyAnswered) {
     }
     // Close forgets the line in flight: it will never be answered.
     loader->invokeGuarded(&Loader::BTNCloseCom_Click);
-    EXPECT_FALSE(loader->LineInFlight.has_value());
+    EXPECT_EQ(loader->LineInFlight, 0);
+    EXPECT_FALSE(loader->lineInFlight().has_value());
 }
 
 // Faults: the board refuses a verify line, or goes away during the transfer.
