@@ -17,7 +17,7 @@ std::optional<boardsim::Options> boardOptionsOf(const QString& text, QString* er
 }
 
 // A job's own port component in front of the port's one simulator, so that
-// what one job's window leaves behind is what the next job's window finds.
+// what one job's loader leaves behind is what the next job's loader finds.
 class SharedPort final : public SerialComponent {
   public:
     explicit SharedPort(std::shared_ptr<boardsim::SimulatedPort> inner) : inner_(std::move(inner)) {}

@@ -139,7 +139,7 @@ void FlashJob::configureLoader() {
     }
     w.Check1->setChecked(options_.modbus);
     // An empty address box makes the probe search; plain mode keeps the
-    // window's own start value.
+    // loader's own start value.
     if (options_.modbus) w.Text1->setText(searching() ? QString() : QString::number(target_.address));
 }
 
@@ -156,7 +156,7 @@ void FlashJob::open() {
     try {
         if (resolver_) where = describeLocation(resolver_(portNumberOf(portBoxText_)));
     } catch (const Failure&) {
-        // The window will say what is wrong with the text.
+        // The loader will say what is wrong with the text.
     }
     console_.info(QStringLiteral("opening %1 (%2)").arg(where, how));
 
@@ -433,7 +433,7 @@ void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
     // A search ends when the probe has asked every address: its "Not connect"
     // is the normal end, not news.
     if (action_ == Action::Search && step_ == Step::Probing) return;
-    // The window names the port by its port box; the user named it otherwise.
+    // The loader names the port by its port text; the user named it otherwise.
     QString said = text;
     if (portLabel_ != portBoxText_ && said.startsWith(portBoxText_)) said = portLabel_ + said.mid(portBoxText_.size());
     console_.error(QStringLiteral("%1: %2").arg(title, said));
@@ -558,7 +558,7 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     else
         console_.error(QStringLiteral("vantrel-flash: ") + message);
     // Close as the operator would, which also stops a probe or scan still
-    // running; a window that never opened its port or started a timer needs
+    // running; a loader that never opened its port or started a timer needs
     // nothing.
     if (loader_->MSComm1->portOpen() || loader_->Timer3->isActive() || loader_->TMRComm->isActive())
         click(&Loader::BTNCloseCom_Click);

@@ -174,7 +174,7 @@ void FlashRun::nextBoard(PortRun& p) {
 
 void FlashRun::boardDone(PortRun& p) {
     FlashJob* job = p.job.release();
-    // Its window has closed the port; it goes once this signal has returned.
+    // Its loader has closed the port; it goes once this signal has returned.
     job->deleteLater();
     BoardResult r = job->result();
     r.sha256 = sha256();

@@ -20,7 +20,7 @@ namespace vantrel::flasher {
 
 class FlashJob;
 
-// What a job needs to reach one port: the window's port box text, where its
+// What a job needs to reach one port: the loader's port text, where its
 // number leads, and a port component of its own.
 struct PortAccess {
     QString portBoxText;
@@ -33,8 +33,8 @@ using PortFactory = std::function<PortAccess(const PortName&)>;
 // port 1 of a resolver of the job's own.
 PortFactory serialPortFactory();
 
-// Everything of a run: every board on every port given, each with the
-// window's own job. The ports are worked at the same time, each in a window
+// Everything of a run: every board on every port given, each with a job
+// of its own. The ports are worked at the same time, each with a loader
 // of its own, all on the one event loop; the boards of a bus one after the
 // other. It prints the progress, a summary when there is more than one
 // board, writes the report, and ends with the run's exit code.
@@ -50,7 +50,7 @@ class FlashRun : public QObject {
         Console::Sink err;
         Console::Sink out;
         Console::Clock clock = Console::monotonicClock();
-        // The pause the windows take; the thread's own when not given.
+        // The pause the loaders take; the thread's own when not given.
         std::function<std::unique_ptr<Sleeper>()> sleeper;
     };
 

@@ -25,9 +25,9 @@ struct PortName {
 };
 
 // Everything a run needs, checked: a run never starts on options that the
-// window could not carry out. The first port and address are those of the
-// board a job works on; a run over several ports or a bus gives each of its
-// jobs a copy with its own.
+// loader could not carry out. The first port and address are those of a job
+// run on its own; a run turns them into a plan (flasher/plan.h) whose
+// targets it walks.
 struct FlashOptions {
     Action action = Action::DownloadVerify;
     QString port;               // as given: "COM3" or a device path

@@ -7,7 +7,7 @@
 
 namespace vantrel::flasher {
 
-// How the window of a run reaches the port the user named: what goes into
+// How the loader of a run reaches the port the user named: what goes into
 // its port box, and where that port box's number leads. A device path is
 // port 1 of a resolver of the run's own, so nothing of the user's (aliases,
 // environment) is read or changed, and several runs in one process each
