@@ -6,8 +6,10 @@
 // step:
 // - the reply's outcome is the one of the first word found in the order
 //   "VER=", "ERROR", "DOWNLOAD", "FORMAT", "OK" (worked out here
-//   independently), seen through the status line, the probe timer, the
-//   progress bar, the flags and whether a line went out;
+//   independently), where "DOWNLOAD" counts only while the line sent last is
+//   an end-of-file record (every seventh entry is one), seen through the
+//   status line, the probe timer, the progress bar, the flags and whether a
+//   line went out;
 // - a line sent comes from an entry in 1..min(LineCount, 9000), in the form of
 //   the pass (':' as '#' in the verify pass), and is the entry after
 //   LineIndex when LineIndex was in its range; an "OK" sends one only while
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -41,11 +44,23 @@ constexpr qint32 kValueSentinel = -4242;
 constexpr quint32 kColorSentinel = 0x123456;
 const QString kTextSentinel = QStringLiteral("\u2603 untouched \u2603");
 
+// Every seventh entry is an end-of-file record (type 01 after a byte count
+// of 00 and its own index as the address), the "DOWNLOAD" answers it.
+bool isEndOfFileEntry(int index) {
+    return index >= 1 && index <= kMaxLines && index % 7 == 0;
+}
+
 // Built once: filling the table then only shares them.
 const QByteArray& marker(int index) {
     static const std::vector<QByteArray> markers = [] {
         std::vector<QByteArray> m;
-        for (int i = 0; i <= kMaxLines; ++i) m.push_back(":L" + QByteArray::number(i) + ":");
+        for (int i = 0; i <= kMaxLines; ++i) {
+            if (isEndOfFileEntry(i))
+                m.push_back(":00" + QByteArray::number(i, 16).rightJustified(4, '0').toUpper() + "01L" +
+                            QByteArray::number(i) + ":");
+            else
+                m.push_back(":L" + QByteArray::number(i) + ":");
+        }
         return m;
     }();
     return markers[index];
@@ -53,28 +68,36 @@ const QByteArray& marker(int index) {
 
 // The entry a command came from, or -1 when it matches none.
 int entryOf(const QByteArray& command, bool verify) {
+    static const QHash<QByteArray, int> entries[2] = {[] {
+                                                          QHash<QByteArray, int> h;
+                                                          for (int i = 0; i <= kMaxLines; ++i) h.insert(marker(i), i);
+                                                          return h;
+                                                      }(),
+                                                      [] {
+                                                          QHash<QByteArray, int> h;
+                                                          for (int i = 0; i <= kMaxLines; ++i) {
+                                                              QByteArray m = marker(i);
+                                                              h.insert(m.replace(':', '#'), i);
+                                                          }
+                                                          return h;
+                                                      }()};
     if (!command.startsWith("BOOT") || !command.endsWith("\r\n")) return -1;
-    QByteArray line = command.mid(4, command.size() - 6);
-    const char colon = verify ? '#' : ':';
-    if (line.size() < 4 || line.front() != colon || line.back() != colon || line[1] != 'L') return -1;
-    bool ok = false;
-    const int index = line.mid(2, line.size() - 3).toInt(&ok);
-    if (!ok || index < 0 || index > kMaxLines) return -1;
-    QByteArray expected = marker(index);
-    if (verify) expected.replace(':', '#');
-    return line == expected ? index : -1;
+    return entries[verify ? 1 : 0].value(command.mid(4, command.size() - 6), -1);
 }
 
 enum class Word { None, Version, Error, Download, Format, Ok };
 
-Word firstWord(const std::string& reply) {
+Word firstWord(const std::string& reply, bool endOfFileInFlight) {
     static const std::array<std::pair<const char*, Word>, 5> kOrder{{{"VER=", Word::Version},
                                                                      {"ERROR", Word::Error},
                                                                      {"DOWNLOAD", Word::Download},
                                                                      {"FORMAT", Word::Format},
                                                                      {"OK", Word::Ok}}};
-    for (const auto& [text, word] : kOrder)
+    for (const auto& [text, word] : kOrder) {
+        // A "DOWNLOAD" to any other line is a stale copy that counts for nothing.
+        if (word == Word::Download && !endOfFileInFlight) continue;
         if (reply.find(text) != std::string::npos) return word;
+    }
     return Word::None;
 }
 
@@ -105,7 +128,8 @@ qint16 randomCount(FuzzedDataProvider& in) {
 
 struct Session {
     vantrel::testing::FakeWindow f;
-    std::string log;  // the steps so far, for the report of a violation
+    std::string log;   // the steps so far, for the report of a violation
+    int inFlight = 0;  // the entry sent last, by the model: 0 for none
 
     void resetObservers() {
         f->Label2->setText(kTextSentinel);
@@ -145,6 +169,8 @@ struct Session {
             FUZZ_CHECK(f.port->writes.size() == writesBefore, where());
         }
         FUZZ_CHECK(f->LineIndex == (sent == count ? 0 : sent), where());
+        inFlight = sent;
+        FUZZ_CHECK(f->LineInFlight == inFlight, where());
         FUZZ_CHECK(f->LineIndex >= 0 && f->LineIndex <= count, where());
         const QString text = verifyPhase == 1 ? textBefore : QStringLiteral("DOWNLOAD");
         FUZZ_CHECK(f->vbalProgressBar1->text() == text, where());
@@ -174,7 +200,7 @@ struct Session {
         auto* bar = f->vbalProgressBar1;
         FUZZ_CHECK(f->Text8->text() == QString::fromLatin1(text), where());
         FUZZ_CHECK(f->LineCount == count && f->TransferArmed == armed, where());
-        const Word word = firstWord(text.toStdString());
+        const Word word = firstWord(text.toStdString(), isEndOfFileEntry(inFlight));
         // Only a version reply touches the status line and the probe timer.
         FUZZ_CHECK((f->Label2->text() == QStringLiteral("READY")) == (word == Word::Version), where());
         FUZZ_CHECK(f->Timer3->isActive() == (word != Word::Version), where());
@@ -206,6 +232,9 @@ struct Session {
                     FUZZ_CHECK(f->VerifyPhase == 0 && f->TransferActive == 0, where());
                     FUZZ_CHECK(bar->value() == kValueSentinel, where());
                     checkNoSend(index, writes);
+                    // The end-of-file record was answered: nothing is in flight.
+                    inFlight = 0;
+                    FUZZ_CHECK(f->LineInFlight == 0, where());
                 }
                 break;
             case Word::Format:
@@ -285,6 +314,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 s.log += "\nVerifyPhase = " + std::to_string(s.f->VerifyPhase);
                 break;
             case 3:
+                if (in.ConsumeBool()) {
+                    s.f->LineInFlight = in.ConsumeIntegralInRange<qint16>(-2, kMaxLines + 2);
+                    s.inFlight = s.f->LineInFlight;
+                    s.log += "\nLineInFlight = " + std::to_string(s.inFlight);
+                    break;
+                }
                 s.f.port->setPortOpen(!s.f.port->portOpen());
                 s.log += s.f.port->portOpen() ? "\nport opened" : "\nport closed";
                 break;

@@ -9,18 +9,23 @@
 // the rules:
 // - plain mode: characters wait until a line end; everything up to the last
 //   line end is handed on as one text; more than a frame length after the
-//   last line end (or without one) hands on everything, as does a quiet
-//   tick; a tick with data empties the gathered Modbus characters;
+//   last line end (or without one) hands on everything, as do five quiet
+//   ticks in a row; a tick with data empties the gathered Modbus characters;
 // - Modbus mode: the newest 256 characters are kept; the reply handed on is
 //   the one ending with them that starts earliest (address character, "B",
-//   CRC-16 of the rest); otherwise the address or function error text for
+//   CRC-16 of the rest), behind the payloads of the whole replies that stand
+//   before it, in order; otherwise the address or function error text for
 //   the head, or nothing; five quiet ticks in a row end what was gathered;
 // - nothing escapes the tick.
 //
 // Stream property (first input byte odd): a stream of valid replies, cut at
-// random places into ticks, with random noise and silent ticks between them.
-// Every reply followed by a silence must be handed on exactly once, whole,
-// in order (in plain mode every reply, since its line end completes it), and
+// random places into ticks, with random noise and silent ticks between them,
+// some replies dribbled a character at a time with up to four quiet ticks
+// between characters (a sender slower than the tick), some run together and
+// delivered in one tick. Every reply followed by a silence must be handed on
+// exactly once, whole, in order (in plain mode every reply, since its line
+// end or the silence after it completes it); replies delivered together in
+// Modbus mode are handed on together, as one text of their payloads; and
 // neither plain nor Modbus characters ever wait beyond a frame length.
 
 #include <cmath>
@@ -95,6 +100,27 @@ qsizetype modelReplyStart(const QByteArray& gathered, quint8 address) {
     return -1;
 }
 
+// The payloads of the whole replies in front of the last one, by the model's
+// own reading: from the left, each shortest run from the address character
+// and "B" whose CRC matches.
+QByteArray modelEarlierPayloads(const QByteArray& head, quint8 address) {
+    QByteArray payloads;
+    qsizetype s = 0;
+    while (s + 6 <= head.size()) {
+        qsizetype e = -1;
+        if (static_cast<quint8>(head[s]) == address && head[s + 1] == 'B')
+            for (qsizetype end = s + 6; end <= head.size() && e < 0; ++end)
+                if (crcMatches(head.mid(s, end - s))) e = end;
+        if (e < 0) {
+            ++s;
+            continue;
+        }
+        payloads += head.mid(s + 2, e - s - 4);
+        s = e;
+    }
+    return payloads;
+}
+
 // --- Model check -----------------------------------------------------------
 
 struct ModelCheck {
@@ -136,16 +162,12 @@ struct ModelCheck {
         std::optional<QByteArray> handed;
         QString errorText;
         if (chunk.isEmpty()) {
-            if (!held.isEmpty() && !modbus) {
-                handed = held;
+            // Only a silence of five ticks ends what waits, in either mode.
+            if ((!held.isEmpty() || !frame.isEmpty()) && ++quiet >= kSilentTicks) {
+                quiet = 0;
+                if (!held.isEmpty() && !modbus) handed = held;
                 held.clear();
                 frame.clear();
-            } else {
-                held.clear();
-                if (!frame.isEmpty() && ++quiet >= kSilentTicks) {
-                    frame.clear();
-                    quiet = 0;
-                }
             }
         } else if (!modbus) {
             quiet = 0;
@@ -166,7 +188,8 @@ struct ModelCheck {
             if (frame.size() >= 6 && address) {
                 const qsizetype start = modelReplyStart(frame, *address);
                 if (start >= 0) {
-                    handed = frame.mid(start + 2, frame.size() - start - 4);
+                    handed = modelEarlierPayloads(frame.left(start), *address) +
+                             frame.mid(start + 2, frame.size() - start - 4);
                     frame.clear();
                 } else if (static_cast<quint8>(frame[0]) != *address) {
                     errorText = kAddrError + QString::fromLatin1(chunk);
@@ -256,6 +279,13 @@ void streamProperty(FuzzedDataProvider& in) {
 
     QByteArray stream;
     std::vector<Reply> replies;
+    // Modbus replies that arrived together in one tick, and their payloads.
+    struct Together {
+        qsizetype start = 0;
+        qsizetype end = 0;
+        QByteArray text;
+    };
+    std::vector<Together> together;
     QByteArray ticked;  // the stream as the ticks delivered it, for messages
     auto tick = [&](qsizetype count) {
         const QByteArray chunk = stream.mid(delivered, count);
@@ -275,7 +305,7 @@ void streamProperty(FuzzedDataProvider& in) {
     int items = 0;
     while (in.remaining_bytes() > 0 && items < 60) {
         ++items;
-        switch (in.ConsumeIntegralInRange(0, 3)) {
+        switch (in.ConsumeIntegralInRange(0, 4)) {
             case 0: {
                 // Noise: up to 64 random bytes. In plain mode what stands since
                 // the last line end is kept short enough that a reply after it
@@ -316,12 +346,43 @@ void streamProperty(FuzzedDataProvider& in) {
                         replies.push_back(r);
                         deliver();
                         replies.back().silenceAfter = true;
-                        tick(0);
+                        for (int i = 0; i < kSilentTicks; ++i) tick(0);
                         break;
                     }
                 }
                 r.end = stream.size();
                 replies.push_back(r);
+                // A slow sender: a character at a time, with quiet ticks between
+                // them that are shorter than a silence.
+                if (in.ConsumeIntegralInRange(0, 3) == 0) {
+                    while (delivered < r.start) tick(in.ConsumeIntegralInRange<qsizetype>(1, 40));
+                    while (delivered < stream.size()) {
+                        if (delivered > r.start)
+                            for (int q = in.ConsumeIntegralInRange(0, kSilentTicks - 1); q > 0; --q) tick(0);
+                        tick(1);
+                    }
+                }
+                break;
+            }
+            case 4: {
+                // Two or three replies run together, all arriving in one tick.
+                if (!modbus) break;
+                // After a silence, so that nothing gathered before can join them.
+                deliver();
+                for (int i = 0; i < kSilentTicks; ++i) tick(0);
+                Together t;
+                t.start = stream.size();
+                const int count = in.ConsumeIntegralInRange(2, 3);
+                for (int i = 0; i < count; ++i) {
+                    QByteArray body = QByteArray::fromStdString(in.ConsumeRandomLengthString(30));
+                    if (body.size() < 2) body.append("OK");
+                    t.text += body;
+                    stream += withCrc(QByteArray(1, static_cast<char>(address)) + 'B' + body);
+                }
+                t.end = stream.size();
+                together.push_back(t);
+                tick(t.end - t.start);
+                for (int i = 0; i < kSilentTicks; ++i) tick(0);
                 break;
             }
         }
@@ -379,6 +440,18 @@ void streamProperty(FuzzedDataProvider& in) {
             next = i + 1;
         }
         FUZZ_CHECK(atItsEnd == 1 || (atItsEnd == 0 && cutByChance), context(r));
+    }
+    // Replies that arrived together went on together, as one text: one call
+    // of the reply interpreter for all of them.
+    for (const Together& t : together) {
+        int atItsEnd = 0;
+        for (const Handed& h : handed) {
+            if (h.at != t.end) continue;
+            ++atItsEnd;
+            FUZZ_CHECK(h.text == t.text, "replies delivered together, " + show(t.text) + ", handed on as " +
+                                             show(h.text) + "\nstream as ticked " + show(ticked));
+        }
+        FUZZ_CHECK(atItsEnd == 1, "replies delivered together: " + show(t.text) + "\nstream as ticked " + show(ticked));
     }
 }
 

@@ -73,10 +73,7 @@ int runWindow(int& argc, char* argv[]) {
 
     // QApplication has taken its own options (-platform, -style, ...) out.
     const CommandLine command = parseCommandLine(QApplication::arguments(), true);
-    if (command.kind == CommandLine::Kind::Error) {
-        print(stderr, QStringLiteral("vantrel: %1\nTry 'vantrel --help'.\n").arg(command.text));
-        return kExitUsage;
-    }
+    if (!command.text.isEmpty()) print(stderr, QStringLiteral("vantrel: %1\n").arg(command.text));
 
     // The classic look the window was drawn for; its controls are sized for it.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows"))) QApplication::setStyle(style);

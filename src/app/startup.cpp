@@ -20,13 +20,18 @@ CommandLine parseCommandLine(const QStringList& arguments, bool strict) {
         result.text = parser.helpText();
     } else if (parser.isSet(version)) {
         result.kind = CommandLine::Kind::Version;
-    } else if (strict && !parsed) {
-        result.kind = CommandLine::Kind::Error;
-        result.text = parser.errorText();
-    } else if (strict && !parser.positionalArguments().isEmpty()) {
-        // Every choice is made in the window; a file is chosen there too.
-        result.kind = CommandLine::Kind::Error;
-        result.text = QStringLiteral("no arguments are taken, not '%1'").arg(parser.positionalArguments().first());
+    } else if (strict) {
+        // Every choice is made in the window, a file too: the rest is named
+        // and passed over.
+        QStringList ignored;
+        for (const QString& name : parser.unknownOptionNames())
+            ignored << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        ignored << parser.positionalArguments();
+        if (!ignored.isEmpty())
+            result.text = QStringLiteral("ignoring %1: every choice is made in the window")
+                              .arg(ignored.join(QStringLiteral(" ")));
+        else if (!parsed)
+            result.text = QStringLiteral("ignoring the arguments: %1").arg(parser.errorText());
     }
     return result;
 }

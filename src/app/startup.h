@@ -7,18 +7,19 @@ namespace vantrel::app {
 
 // Exit codes of `vantrel` (man page vantrel(1)).
 inline constexpr int kExitNoDisplay = 1;
-inline constexpr int kExitUsage = 2;
 
 struct CommandLine {
-    enum class Kind { Run, Help, Version, Error };
+    enum class Kind { Run, Help, Version };
     Kind kind = Kind::Run;
-    QString text;  // the help, or what is wrong
+    QString text;  // the help; for a run, what is ignored (empty when nothing is)
 };
 
 // `arguments` starts with the program name. Before the application object
 // exists only --help and --version are looked for (`strict` false): Qt's own
 // options such as -platform or -style are still among the arguments then.
-// Once QApplication has taken its options out, `strict` refuses the rest.
+// Once QApplication has taken its options out, `strict` names the rest in
+// `text`: a desktop program started with a file or an unknown option still
+// opens its window.
 CommandLine parseCommandLine(const QStringList& arguments, bool strict);
 
 // The platform Qt will try: -platform on the command line, else

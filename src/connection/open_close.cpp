@@ -48,6 +48,10 @@ void frmSerial::BTNOpenCom_Click() {
         return;
     }
 
+    // A USB scan may have opened its port and not taken it over yet: that
+    // port is closed first, as the scan's stop does, or this Open would find
+    // it busy and leave it open behind the closed-port controls.
+    if (UsbScan == 1) closeScanPort();
     UsbScan = 0;
     if (Option1->isChecked())
         MSComm1->setSettings(QStringLiteral("9600,n,8,1"));
@@ -115,8 +119,10 @@ void frmSerial::BTNCloseCom_Click() {
     Text8->clear();
     VerifyPhase = 0;
     TransferActive = 0;
-    // A reply cut short by closing the port will never be completed.
+    // A reply cut short by closing the port will never be completed, and no
+    // line is waiting for its answer any more.
     RxHeld.clear();
+    LineInFlight = 0;
     MSComm1->setPortOpen(false);
     setPortBoxColor(false);
     Pic->setVisible(false);

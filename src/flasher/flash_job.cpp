@@ -64,7 +64,7 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     window_ = std::make_unique<frmSerial>(std::move(platform));
 
     frmSerial* w = window_.get();
-    connect(w, &frmSerial::commandWritten, this, [this](const QByteArray& command) { onCommandWritten(command); });
+    connect(w, &frmSerial::commandWritten, this, &FlashJob::onCommandWritten);
     connect(w, &frmSerial::lineSent, this, &FlashJob::onLineSent);
     connect(w, &frmSerial::replyAccepted, this, &FlashJob::onReplyAccepted);
     connect(w, &frmSerial::replyInterpreted, this, &FlashJob::onReplyInterpreted);
@@ -78,6 +78,10 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     // port has bytes, besides the 20 ms tick, which keeps the lamp's time and
     // ends replies that come without a line end.
     if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&frmSerial::MSComm1_OnComm); });
+
+    settle_.setSingleShot(true);
+    settle_.setTimerType(Qt::PreciseTimer);
+    connect(&settle_, &QTimer::timeout, this, &FlashJob::runActionOnceSettled);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
@@ -183,6 +187,18 @@ void FlashJob::boardFound() {
     QString where;
     if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
     console_.info(QStringLiteral("board found%1: %2").arg(where, shown(lastReply_)));
+    step_ = Step::Settling;
+    runActionOnceSettled();
+}
+
+void FlashJob::runActionOnceSettled() {
+    if (finished_ || step_ != Step::Settling) return;
+    const qint64 wait = asks_.waitMs(replyAddress_, elapsed_.elapsed());
+    if (wait > 0) {
+        settle_.start(static_cast<int>(wait));
+        return;
+    }
+    settle_.stop();
     step_ = Step::Opening;
     // As a click after the tick, not inside it.
     QTimer::singleShot(0, this, &FlashJob::runAction);
@@ -247,9 +263,11 @@ void FlashJob::setAddress() {
     click(&frmSerial::Command1_Click);
 }
 
-void FlashJob::onCommandWritten(const QByteArray& command) {
+void FlashJob::onCommandWritten(const QByteArray& command, const QByteArray& frame) {
     if (deadlineArmed_) deadline_.start();
     lastCommand_ = shown(command);
+    if (step_ == Step::Probing && command == "BOOTi\r\n")
+        asks_.asked(options_.modbus && !frame.isEmpty() ? static_cast<quint8>(frame[0]) : -1, elapsed_.elapsed());
 }
 
 void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray& record) {
@@ -277,10 +295,22 @@ void FlashJob::onReplyInterpreted(frmSerial::ReplyOutcome outcome) {
     lastWordless_ = outcome == Outcome::NoWord ? lastReply_ : QByteArray();
     switch (step_) {
         case Step::Probing:
-            if (outcome == Outcome::Version) boardFound();
+            if (outcome == Outcome::Version) {
+                asks_.answered(replyAddress_, elapsed_.elapsed());
+                boardFound();
+            }
+            return;
+        case Step::Settling:
+            // A later answer to one of the probe's asks.
+            if (outcome == Outcome::Version) {
+                asks_.answered(replyAddress_, elapsed_.elapsed());
+                runActionOnceSettled();
+            }
             return;
         case Step::Transfer:
-            if (outcome != Outcome::NoWord && answering_) lastAnswered_ = answering_;
+            // A stray "DOWNLOAD" answers nothing: the line in flight still waits.
+            if (outcome != Outcome::NoWord && outcome != Outcome::StrayDownload && answering_)
+                lastAnswered_ = answering_;
             onTransferReply(outcome);
             return;
         case Step::Installing:
@@ -528,6 +558,7 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     step_ = Step::Done;
     deadline_.stop();
     deadlineArmed_ = false;
+    settle_.stop();
     console_.endTransfer();
     if (code == ExitCode::Success)
         console_.info(message);

@@ -16,6 +16,7 @@
 #include "flasher/console.h"
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
+#include "flasher/probe_asks.h"
 #include "window/frm_serial.h"
 #include "window/platform.h"
 
@@ -64,7 +65,7 @@ class FlashJob : public QObject {
     void finished(int exitCode);
 
   private:
-    enum class Step { Starting, Opening, Probing, Transfer, Installing, Querying, SettingAddress, Done };
+    enum class Step { Starting, Opening, Probing, Settling, Transfer, Installing, Querying, SettingAddress, Done };
 
     // A line of the file on the wire.
     struct LineOnWire {
@@ -77,6 +78,9 @@ class FlashJob : public QObject {
     void configureWindow();
     void open();
     void boardFound();
+    // Runs the action once every version query of the probe has been
+    // answered or has had the time to be; until then waits.
+    void runActionOnceSettled();
     void runAction();
     void startTransfer();
     void install();
@@ -84,7 +88,7 @@ class FlashJob : public QObject {
     void setAddress();
 
     // What the window announces.
-    void onCommandWritten(const QByteArray& command);
+    void onCommandWritten(const QByteArray& command, const QByteArray& frame);
     void onLineSent(bool verify, int line, int lineCount, const QByteArray& record);
     void onReplyAccepted(const QByteArray& reply, int address);
     void onReplyInterpreted(frmSerial::ReplyOutcome outcome);
@@ -115,6 +119,8 @@ class FlashJob : public QObject {
     std::unique_ptr<frmSerial> window_;
     QTimer deadline_;
     bool deadlineArmed_ = false;
+    ProbeAsks asks_;
+    QTimer settle_;
 
     Step step_ = Step::Starting;
     int fileLines_ = 0;

@@ -2,15 +2,18 @@
 
 namespace vantrel {
 
-quint16 crc16Modbus(QByteArrayView data) {
+quint16 crc16ModbusStep(quint16 crc, char ch) {
     // Bit by bit, eight steps per character: replies and commands are a few
     // dozen characters, so a table buys nothing here.
-    quint32 crc = 0xFFFF;
-    for (char ch : data) {
-        crc ^= static_cast<quint8>(ch);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-    }
-    return static_cast<quint16>(crc);
+    quint32 r = crc ^ static_cast<quint8>(ch);
+    for (int bit = 0; bit < 8; ++bit) r = (r & 1u) ? (r >> 1) ^ 0xA001u : r >> 1;
+    return static_cast<quint16>(r);
+}
+
+quint16 crc16Modbus(QByteArrayView data) {
+    quint16 crc = 0xFFFF;
+    for (char ch : data) crc = crc16ModbusStep(crc, ch);
+    return crc;
 }
 
 QByteArray crc16ModbusBytes(QByteArrayView data) {

@@ -32,7 +32,8 @@ constexpr qsizetype kMinReply = 6;
 constexpr qsizetype kMaxFrame = 256;
 
 // "A frame ends in silence": this many receive ticks in a row without a
-// character (100 ms) end whatever Modbus characters were gathered. That is
+// character (100 ms) end whatever was gathered: a Modbus frame that never
+// became a reply, or a plain reply that came without its line end. That is
 // well above any gap inside a reply that arrives in pieces.
 constexpr qint16 kSilentTicks = 5;
 
@@ -41,14 +42,45 @@ constexpr qint16 kSilentTicks = 5;
 // up to the last two have those two as their CRC. -1 when there is none.
 // Characters in front of it (noise, a damaged or foreign frame, an earlier
 // reply run together with this one) are not part of it.
-qsizetype replyStart(const QByteArray& gathered, char address) {
+qsizetype replyStart(QByteArrayView gathered, char address) {
     const qsizetype n = gathered.size();
-    const QByteArrayView crc = QByteArrayView(gathered).last(2);
+    if (n < kMinReply) return -1;
+    const QByteArrayView crc = gathered.last(2);
     for (qsizetype start = 0; start + kMinReply <= n; ++start) {
         if (gathered[start] != address || gathered[start + 1] != 'B') continue;
-        if (crc16ModbusBytes(QByteArrayView(gathered).sliced(start, n - start - 2)) == crc) return start;
+        if (crc16ModbusBytes(gathered.sliced(start, n - start - 2)) == crc) return start;
     }
     return -1;
+}
+
+// The payloads of the whole replies to this address that stand, one after
+// the other, in front of the last one: replies that were run together, or
+// that came with noise between them, were all sent and are all handed on.
+// Each is the shortest run from an address character and "B" whose last two
+// characters are the CRC of the rest (the CRC over the whole run is then 0).
+QByteArray earlierPayloads(QByteArrayView head, char address) {
+    QByteArray payloads;
+    qsizetype start = 0;
+    while (start + kMinReply <= head.size()) {
+        qsizetype end = -1;
+        if (head[start] == address && head[start + 1] == 'B') {
+            quint16 crc = 0xFFFF;
+            for (qsizetype e = start; e < head.size(); ++e) {
+                crc = crc16ModbusStep(crc, head[e]);
+                if (crc == 0 && e + 1 - start >= kMinReply) {
+                    end = e + 1;
+                    break;
+                }
+            }
+        }
+        if (end < 0) {
+            ++start;
+            continue;
+        }
+        payloads += head.sliced(start + 2, end - start - 4);
+        start = end;
+    }
+    return payloads;
 }
 
 }  // namespace
@@ -155,12 +187,16 @@ void frmSerial::modbusCharactersArrived() {
         RxCrc = RxFrame.right(2);
         return;
     }
-    // What came before the reply can never become one.
+    // Whole replies in front of this one go on with it, in order, as one
+    // text, as two plain replies in one tick do: a doubled "OK" then sends
+    // one line, and "ERROR" with "OK" counts as "ERROR". Anything else in
+    // front can never become a reply.
+    const QByteArray earlier = earlierPayloads(QByteArrayView(RxFrame).first(start), address);
     RxFrame.remove(0, start);
     ByteCount = static_cast<int>(RxFrame.size());
     CalcCrc = CRC16(RxFrame.left(ByteCount - 2));
     RxCrc = RxFrame.right(2);
-    RxLine = RxFrame.mid(2, ByteCount - 4);
+    RxLine = earlier + RxFrame.mid(2, ByteCount - 4);
     handOnReply();
     RxFrame.clear();
 }
@@ -171,25 +207,24 @@ void frmSerial::handOnReply() {
 }
 
 void frmSerial::lineWasQuiet() {
-    if (!RxHeld.isEmpty()) {
-        // A plain reply without a line end: the silence after it ends it.
-        if (!Check1->isChecked()) {
-            RxLine = RxHeld;
-            RxHeld.clear();
-            handOnReply();
-            RxFrame.clear();
-            return;
-        }
-        RxHeld.clear();
-    }
-    if (RxFrame.isEmpty()) return;
+    if (RxHeld.isEmpty() && RxFrame.isEmpty()) return;
+    // Only silence ends what was gathered, in either mode: a slow sender's
+    // reply still comes whole, however many ticks its characters straddle.
     RxQuietTicks = checkedInt16(RxQuietTicks + 1);
-    if (RxQuietTicks >= kSilentTicks) {
-        // The frame ended without becoming a reply: nothing of it can be
-        // part of the next one.
+    if (RxQuietTicks < kSilentTicks) return;
+    RxQuietTicks = 0;
+    if (!RxHeld.isEmpty() && !Check1->isChecked()) {
+        // A plain reply without a line end: the silence after it ends it.
+        RxLine = RxHeld;
+        RxHeld.clear();
+        handOnReply();
         RxFrame.clear();
-        RxQuietTicks = 0;
+        return;
     }
+    // A Modbus frame that ended without becoming a reply: nothing of it can
+    // be part of the next one.
+    RxHeld.clear();
+    RxFrame.clear();
 }
 
 }  // namespace vantrel

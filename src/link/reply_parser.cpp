@@ -2,16 +2,28 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include "transfer/hex_file.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"
 
 namespace vantrel {
+
+bool frmSerial::endOfFileInFlight() const {
+    if (LineInFlight < 1 || LineInFlight > kMaxLines) return false;
+    return isEndOfFileRecord(HexLines[LineInFlight]);
+}
 
 void frmSerial::Com_Parser() {
     Text8->setText(QString::fromLatin1(RxLine));
 
     // The first reply word found decides; the order matters: a text with
     // "DOWNLOAD" and "OK" is a "DOWNLOAD", one with "ERROR" and "OK" an "ERROR".
+    // The bootloader says "DOWNLOAD" when it has taken the end-of-file
+    // record. Said to any other line it is a stale or doubled copy and counts
+    // for nothing: were it taken, a pass would end early and "END" could
+    // stand for a file that was never verified whole. The words after it
+    // still count, so an "OK" that came in the same text moves the pass on.
+    const bool download = RxLine.contains("DOWNLOAD");
     if (RxLine.contains("VER=")) {
         Timer3->stop();
         Label2->setText(QStringLiteral("READY"));
@@ -22,7 +34,7 @@ void frmSerial::Com_Parser() {
         vbalProgressBar1->setBarColor(color::kRed);
         VerifyPhase = 0;
         emit replyInterpreted(ReplyOutcome::Error);
-    } else if (RxLine.contains("DOWNLOAD")) {
+    } else if (download && endOfFileInFlight()) {
         if (VerifyPhase != 1) {
             vbalProgressBar1->setText(QStringLiteral("VERIFY"));
             VerifyPhase = 1;
@@ -34,6 +46,7 @@ void frmSerial::Com_Parser() {
             vbalProgressBar1->setBarColor(color::kGreen);
             VerifyPhase = 0;
             TransferActive = 0;
+            LineInFlight = 0;
             emit replyInterpreted(ReplyOutcome::End);
         }
     } else if (RxLine.contains("FORMAT")) {
@@ -45,6 +58,8 @@ void frmSerial::Com_Parser() {
         // before any start) must not send the file once more.
         if (TransferActive == 1) Command5_Click();
         emit replyInterpreted(ReplyOutcome::Ok);
+    } else if (download) {
+        emit replyInterpreted(ReplyOutcome::StrayDownload);
     } else {
         emit replyInterpreted(ReplyOutcome::NoWord);
     }

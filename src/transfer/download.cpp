@@ -31,6 +31,8 @@ void frmSerial::startTransfer(bool verify) {
         VerifyPhase = verify ? 1 : 0;
         TransferArmed = 1;
         LineIndex = 0;
+        // The table is about to change: no line of it is waiting for its answer.
+        LineInFlight = 0;
         vbalProgressBar1->setText(QStringLiteral("NO FILE"));
         // Until the whole file has been read nothing counts as loaded, so a
         // file that fails half-way never leaves a mix of two files to send.

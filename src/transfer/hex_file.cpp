@@ -54,4 +54,10 @@ QList<QByteArray> readHexFile(const QString& path, int maxLines) {
     return fields;
 }
 
+bool isEndOfFileRecord(QByteArrayView record) {
+    const qsizetype colon = record.indexOf(':');
+    if (colon < 0 || record.size() < colon + 9) return false;
+    return record.sliced(colon + 7, 2) == "01";
+}
+
 }  // namespace vantrel

@@ -16,4 +16,8 @@ QList<QByteArray> splitHexFields(QByteArrayView data);
 // large to be a HEX file, or when it has more than maxLines lines.
 QList<QByteArray> readHexFile(const QString& path, int maxLines);
 
+// The record is an end-of-file record: after its ':' come the byte count (2
+// digits) and the address (4), then the record type "01".
+bool isEndOfFileRecord(QByteArrayView record);
+
 }  // namespace vantrel

@@ -26,6 +26,7 @@ void frmSerial::Command5_Click() {
     }
     command += "\r\n";
     WriteCOM32(command);
+    LineInFlight = LineIndex;
     emit lineSent(VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]);
     vbalProgressBar1->setValue(LineIndex);
     if (LineIndex == LineCount) LineIndex = 0;

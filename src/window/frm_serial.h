@@ -130,6 +130,10 @@ class frmSerial : public QWidget {
     qint16 RxQuietTicks = 0;
     // Characters were read between two ticks, so the line was not quiet.
     bool RxHeard = false;
+    // The line the line sender wrote last, while its answer may still come;
+    // 0 when none is. LineIndex falls back to 0 after the last line, so it
+    // cannot tell which record a "DOWNLOAD" answers.
+    qint16 LineInFlight = 0;
     // The receiver already said the port was lost since it last opened.
     bool PortLostSaid = false;
     // A receive step is running: an event that comes in the middle of it (a
@@ -178,8 +182,9 @@ class frmSerial : public QWidget {
     void invokeGuarded(void (frmSerial::*handler)());
 
     // What the reply interpreter made of a reply: the word that decided, and
-    // for "DOWNLOAD" whether it began the verify pass or ended the transfer.
-    enum class ReplyOutcome { Version, Error, Verify, End, Format, Ok, NoWord };
+    // for "DOWNLOAD" whether it began the verify pass, ended the transfer, or
+    // was passed over because the line in flight is no end-of-file record.
+    enum class ReplyOutcome { Version, Error, Verify, End, StrayDownload, Format, Ok, NoWord };
     Q_ENUM(ReplyOutcome)
 
   signals:
@@ -222,6 +227,8 @@ class frmSerial : public QWidget {
     void plainCharactersArrived();
     void modbusCharactersArrived();
     void lineWasQuiet();
+    // The line in flight is an Intel HEX end-of-file record.
+    bool endOfFileInFlight() const;
     // Hands RxLine to the reply interpreter.
     void handOnReply();
     // Closes a port that the USB scan opened but did not take over.

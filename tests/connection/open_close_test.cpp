@@ -487,5 +487,37 @@ TEST_F(UsbOpen, StoppingAfterThePortOpenedButBeforeTakeOverClosesIt) {
     EXPECT_TRUE(f->BTNCloseCom->isEnabled());
 }
 
+// The operator switches to a serial speed and presses Open while the scan
+// has opened the board's port but not taken it over yet: the scan's port is
+// closed first, and the Open then works as ever, probe included.
+TEST_F(UsbOpen, SerialOpenDuringTheScansWindowClosesTheScansPortAndOpens) {
+    f->BTNOpenCom_Click();
+    f->Timer3_Timer();  // this tick opens the port
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    ASSERT_EQ(f.port->closes, 0);
+
+    f->Option3->setChecked(true);
+    f->BTNOpenCom_Click();
+
+    EXPECT_EQ(f.port->closes, 1) << "the scan's port was closed first";
+    EXPECT_TRUE(f->MSComm1->portOpen());
+    EXPECT_EQ(f.port->settings, QStringLiteral("115200,n,8,1"));
+    EXPECT_TRUE(f.box->shown.isEmpty()) << "no \"Not available!\"";
+    EXPECT_EQ(f->Label2->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(f->UsbScan, 0);
+    EXPECT_FALSE(f->BTNOpenCom->isEnabled());
+    EXPECT_TRUE(f->BTNCloseCom->isEnabled());
+    EXPECT_TRUE(f->TMRComm->isActive());
+    EXPECT_TRUE(f->Timer3->isActive()) << "the serial probe runs";
+
+    // Its next tick is the serial probe's ask, not the scan's take-over.
+    f->Timer3_Timer();
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOTi\r\n"});
+
+    f->BTNCloseCom_Click();
+    EXPECT_FALSE(f->MSComm1->portOpen());
+    EXPECT_TRUE(f->BTNOpenCom->isEnabled());
+}
+
 }  // namespace
 }  // namespace vantrel::testing

@@ -247,13 +247,35 @@ TEST_F(Faults, DribbledRepliesInModbusMode_AreGatheredAndTheTransferEnds) {
     downloadToEnd(f, "blink.hex", 3min);
 }
 
-TEST_F(Faults, DribbledRepliesInPlainMode_AreAssembledAndTheTransferEnds) {
-    // A byte every 10 ms: every reply is cut into pieces across the 20 ms
-    // ticks, and each is still taken whole once its line end arrives.
-    BoardSim& board = startBoard({"--dribble", "10"});
+// A byte every 10 ms cuts every reply into pieces across the 20 ms ticks; a
+// byte every 30 ms also leaves quiet ticks inside a reply. Each is still
+// taken whole once its line end arrives.
+class DribbledPlain : public Faults, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DribbledPlain, RepliesAreAssembledAndTheTransferEnds) {
+    BoardSim& board = startBoard({"--dribble", GetParam()});
     RealWindow& f = openPlain();
     downloadToEnd(f, "blink.hex", 3min);
     EXPECT_EQ(records(board.log()), 2 * 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DribbledPlain, ::testing::Values("10", "30"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string("ByteEvery") + info.param + "ms";
+                         });
+
+// The end-of-file record's "DOWNLOAD" comes twice, the second copy cut
+// across a tick. Without a probe, reply 12 answers the last of blink.hex's
+// twelve records.
+TEST_F(Faults, DoubledEndOfFileReplyCutAcrossATick_EveryLineIsVerifiedBeforeEnd) {
+    BoardSim& board = startBoard({"--double-reply", "12", "--split-reply", "12:14:25"});
+    RealWindow& f = openPlain();
+    downloadToEnd(f, "blink.hex");
+    const auto log = board.log();
+    int verified = 0;
+    for (const auto& e : log) verified += e.direction == "RX" && e.bytes.rfind("BOOT#", 0) == 0;
+    EXPECT_EQ(verified, 12) << "the verify pass sent every line";
+    EXPECT_EQ(records(log), 2 * 12);
 }
 
 TEST_F(Faults, SplitRepliesInPlainMode_AreAssembledAndTheTransferEnds) {

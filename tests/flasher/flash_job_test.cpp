@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -365,6 +367,62 @@ TEST(FlashJob, AReplyWithoutAReplyWordIsNotTakenForAnAnswer) {
     EXPECT_TRUE(r.job->exitMessage().contains(QStringLiteral("the last reply held no reply word: \"BUSY\"")))
         << r.job->exitMessage().toStdString();
 }
+
+// A board slower than the probe's 200 ms ask gets several asks and answers
+// each. The transfer waits for the last of those answers, so that none of
+// them reaches it: every line goes once per pass, in order, and each only
+// after the board answered the one before.
+struct SlowBoardCase {
+    const char* name;
+    bool modbus;
+    int replyDelayMs;
+};
+
+class SlowBoard : public ::testing::TestWithParam<SlowBoardCase> {};
+
+TEST_P(SlowBoard, EveryLineOncePerPassAndOneLineInFlight) {
+    const SlowBoardCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("small.hex"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(":020000040000FA\r\n:0400000020EF00F0FD\r\n:00000001FF\r\n");
+    file.close();
+
+    std::vector<QString> arguments;
+    QString board = QStringLiteral("--reply-delay %1").arg(c.replyDelayMs);
+    if (c.modbus) {
+        arguments = {QStringLiteral("--modbus"), QStringLiteral("5")};
+        board += QStringLiteral(" --modbus 5");
+    }
+    arguments.push_back(path);
+    JobRun r(arguments, board);
+    ASSERT_TRUE(r.run());
+    ASSERT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
+
+    EXPECT_EQ(r.afterProbe(), downloadAndVerifyCommands(hexFileLines(path)));
+    // The probe asked more than once, and every ask was answered before the
+    // first line went out; from then on commands and replies alternate.
+    std::vector<std::string> order;
+    for (const auto& e : r.board->log())
+        if (e.direction == "RX" || e.direction == "TX") order.push_back(e.direction);
+    const QList<QByteArray> taken = r.taken();
+    const qsizetype asks = taken.size() - r.afterProbe().size();
+    EXPECT_GE(asks, 2) << "the board was slower than the probe";
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(2 * taken.size()));
+    for (std::size_t i = 2 * static_cast<std::size_t>(asks); i < order.size(); ++i)
+        EXPECT_EQ(order[i], i % 2 == 0 ? "RX" : "TX") << "log entry " << i;
+    int answers = 0;
+    for (std::size_t i = 0; i < 2 * static_cast<std::size_t>(asks); ++i) answers += order[i] == "TX";
+    EXPECT_EQ(answers, asks) << "every ask answered before the first line";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashJob, SlowBoard,
+    ::testing::Values(SlowBoardCase{"Plain250ms", false, 250}, SlowBoardCase{"Plain450ms", false, 450},
+                      SlowBoardCase{"Modbus250ms", true, 250}, SlowBoardCase{"Modbus450ms", true, 450}),
+    [](const ::testing::TestParamInfo<SlowBoardCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vantrel::testing

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <QCheckBox>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -193,6 +195,105 @@ TEST_F(FlasherEndToEnd, NoisyModbusLineStillEndsWithSuccess) {
                            QStringLiteral("1"), example("blink.hex")});
     EXPECT_EQ(p.code(), 0) << p.err().toStdString();
     EXPECT_TRUE(p.err().contains(QStringLiteral("END: blink.hex downloaded and verified"))) << p.err().toStdString();
+}
+
+// Replies a byte every 30 ms: quiet ticks inside every reply, plain and Modbus.
+class FlasherDribbled : public FlasherEndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FlasherDribbled, DownloadAndVerifyEndWithSuccess) {
+    const bool modbus = GetParam();
+    std::vector<std::string> board{"--dribble", "30"};
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM3")};
+    if (modbus) {
+        board.insert(board.end(), {"--modbus", "1"});
+        arguments << QStringLiteral("--modbus") << QStringLiteral("1");
+    }
+    BoardSim& sim = startBoard(board, 3);
+    const QString file = example("blink.hex");
+
+    FlashProcess& p = run(arguments + QStringList{file}, 3min);
+
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_EQ(probeOnce(taken(sim.log())).size(), 1 + 2 * hexFileLines(file).size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, FlasherDribbled, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "Modbus" : "Plain");
+});
+
+// A board slower than the probe's 200 ms ask answers every ask; the transfer
+// starts only after the last of those answers: every line goes once per
+// pass, in order, and only after the board answered the one before.
+struct SlowCase {
+    const char* name;
+    bool modbus;
+    const char* delayMs;
+};
+
+void PrintTo(const SlowCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FlasherOnASlowBoard : public FlasherEndToEnd, public ::testing::WithParamInterface<SlowCase> {};
+
+TEST_P(FlasherOnASlowBoard, OneLineInFlightAndEveryLineOncePerPass) {
+    const SlowCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("small.hex"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(":020000040000FA\r\n:0400000020EF00F0FD\r\n:020008001100E5\r\n:00000001FF\r\n");
+    out.close();
+    std::vector<std::string> board{"--reply-delay", c.delayMs};
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM3")};
+    const int address = c.modbus ? 6 : -1;
+    if (c.modbus) {
+        board.insert(board.end(), {"--modbus", "6"});
+        arguments << QStringLiteral("--modbus") << QStringLiteral("6");
+    }
+    BoardSim& sim = startBoard(board, 3);
+
+    FlashProcess& p = run(arguments + QStringList{file});
+
+    ASSERT_EQ(p.code(), 0) << p.err().toStdString();
+    const BoardSim::Log log = sim.log();
+    std::vector<Taken> expected{{address, "BOOTi\r\n"}};
+    for (const QByteArray& line : hexFileLines(file)) expected.emplace_back(address, "BOOT" + line + "\r\n");
+    for (QByteArray line : hexFileLines(file)) expected.emplace_back(address, "BOOT" + line.replace(':', '#') + "\r\n");
+    EXPECT_EQ(probeOnce(taken(log)), expected);
+
+    // Each record command only once the one before was answered.
+    std::string order;
+    for (const auto& e : log) {
+        if (e.direction == "TX") order += 'T';
+        if (e.direction == "RX") order += e.bytes == "BOOTi\r\n" ? 'a' : 'R';
+    }
+    const std::size_t first = order.find('R');
+    ASSERT_NE(first, std::string::npos);
+    const std::string probe = order.substr(0, first);
+    EXPECT_GE(std::count(probe.begin(), probe.end(), 'a'), 2) << order;
+    EXPECT_EQ(std::count(probe.begin(), probe.end(), 'a'), std::count(probe.begin(), probe.end(), 'T'))
+        << "every ask answered before the first line: " << order;
+    std::string alternating;
+    for (std::size_t i = 0; i < expected.size() - 1; ++i) alternating += "RT";
+    EXPECT_EQ(order.substr(first), alternating);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, FlasherOnASlowBoard,
+                         ::testing::Values(SlowCase{"Plain250ms", false, "250"}, SlowCase{"Plain450ms", false, "450"},
+                                           SlowCase{"Modbus250ms", true, "250"}, SlowCase{"Modbus450ms", true, "450"}),
+                         [](const ::testing::TestParamInfo<SlowCase>& info) { return std::string(info.param.name); });
+
+// The end-of-file record's reply doubled and its second copy cut across a
+// tick: every verify line still goes out before "END". Reply 1 answers the
+// probe, reply 13 the last of blink.hex's twelve records.
+TEST_F(FlasherEndToEnd, DoubledEndOfFileReplyStillVerifiesEveryLine) {
+    BoardSim& sim = startBoard({"--double-reply", "13", "--split-reply", "13:14:25"}, 3);
+    const QString file = example("blink.hex");
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), file});
+    EXPECT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_EQ(probeOnce(taken(sim.log())).size(), 1 + 2 * hexFileLines(file).size());
 }
 
 // --fast takes replies as soon as they arrive; the commands on the line are

@@ -20,6 +20,8 @@ namespace {
 
 // Address 1, "B", "OK", CRC.
 const QByteArray kOkReply = QByteArray::fromHex("01424F4BD5CB");
+// The end-of-file record: the one line a "DOWNLOAD" answers.
+constexpr const char* kEof = ":00000001FF";
 
 class ReceiverTest : public ::testing::Test {
   protected:
@@ -35,7 +37,12 @@ class ReceiverTest : public ::testing::Test {
         f->Text1->setText(QString::fromLatin1(address));
     }
 
-    void loadLines(std::initializer_list<const char*> lines) { f.transferUnderWay(lines); }
+    // A transfer under way whose last line went out last: LineIndex is back
+    // at 0, and a "DOWNLOAD" answers that line if it is the end-of-file record.
+    void loadLines(std::initializer_list<const char*> lines) {
+        f.transferUnderWay(lines);
+        f->LineInFlight = f->LineCount;
+    }
 
     void tick() { f->TMRComm_Timer(); }
     void quietTicks(int n) {
@@ -74,7 +81,7 @@ class PlainCutReply : public ReceiverTest, public ::testing::WithParamInterface<
 
 TEST_P(PlainCutReply, IsHandedOnOnceWholeOnTheTickThatCompletesIt) {
     const PlainCut& c = GetParam();
-    loadLines({":L1", ":L2"});
+    loadLines({":L1", kEof});
     f.port->arriveOnPolls({c.reply.left(c.cut), c.reply.mid(c.cut)});
 
     tick();
@@ -109,12 +116,13 @@ std::vector<PlainCut> plainCuts() {
 INSTANTIATE_TEST_SUITE_P(EveryCut, PlainCutReply, ::testing::ValuesIn(plainCuts()),
                          [](const ::testing::TestParamInfo<PlainCut>& info) { return std::string(info.param.name); });
 
-TEST_F(ReceiverTest, PlainReplyWithoutALineEndCountsOnTheNextQuietTick) {
+TEST_F(ReceiverTest, PlainReplyWithoutALineEndCountsAfter100msOfSilence) {
     loadLines({":L1", ":L2"});
     f.port->feed("OK");
 
     tick();
-    EXPECT_TRUE(handedOn.isEmpty());
+    quietTicks(4);
+    EXPECT_TRUE(handedOn.isEmpty()) << "a pause shorter than the silence is no end";
     EXPECT_TRUE(f.port->writes.isEmpty());
 
     tick();
@@ -127,8 +135,9 @@ TEST_F(ReceiverTest, PlainReplyWithoutALineEndCountsOnTheNextQuietTick) {
 }
 
 TEST_F(ReceiverTest, PlainReplyAndTheStartOfTheNextAreHandedOnInOrder) {
-    loadLines({":L1", ":L2"});
+    loadLines({":L1", kEof});
     f->VerifyPhase = 1;
+    f->LineIndex = 1;  // the "OK" sends the end-of-file record
     f.port->arriveOnPolls({"OK\r\nDO", "WNLOAD\r\n"});
 
     tick();
@@ -149,7 +158,7 @@ TEST_F(ReceiverTest, PlainBabbleWithoutLineEndsIsHandedOnBeforeItGrowsPastAFrame
         tick();
         ASSERT_LE(f->RxHeld.size(), 256) << "tick " << i;
     }
-    quietTicks(1);
+    quietTicks(5);
 
     EXPECT_TRUE(f->RxHeld.isEmpty());
     EXPECT_EQ(handedOn.join(), all) << "every character handed on, once, in order";
@@ -165,10 +174,119 @@ TEST_F(ReceiverTest, PlainBabbleAfterALineEndIsNotHeldBeyondAFrame) {
     EXPECT_EQ(handedOn, QList<QByteArray>{tick}) << "one text, as the tick brought it";
 }
 
+// A slow sender dribbles its reply a character at a time, slower than the
+// 20 ms poll: the reply is still handed on once, whole.
+struct DribbleCase {
+    const char* name;
+    QByteArray reply;
+    int gapMs;  // between two characters
+};
+
+class PlainDribble : public ReceiverTest, public ::testing::WithParamInterface<DribbleCase> {};
+
+TEST_P(PlainDribble, ReplyIsHandedOnOnceWhole) {
+    const DribbleCase& c = GetParam();
+    loadLines({":L1", kEof});
+    // Character i arrives at i * gap ms; the poll at 20 k ms takes what
+    // arrived since the one before.
+    QList<QByteArray> polls;
+    for (qsizetype i = 0; i < c.reply.size(); ++i) {
+        const qsizetype poll = (i * c.gapMs) / 20 + 1;
+        while (polls.size() < poll) polls.append(QByteArray());
+        polls[poll - 1] += c.reply[i];
+    }
+    f.port->arriveOnPolls(polls);
+
+    for (qsizetype i = 0; i < polls.size() + 10; ++i) tick();
+
+    EXPECT_EQ(handedOn, QList<QByteArray>{c.reply});
+    EXPECT_EQ(text8(), QString::fromLatin1(c.reply));
+    EXPECT_EQ(f.port->writes.size(), 1) << "one line for the one reply";
+}
+
+INSTANTIATE_TEST_SUITE_P(SlowSenders, PlainDribble,
+                         ::testing::Values(DribbleCase{"DownloadEvery30ms", "DOWNLOAD\r\n", 30},
+                                           DribbleCase{"DownloadEvery90ms", "DOWNLOAD\r\n", 90},
+                                           DribbleCase{"VersionEvery30ms", "VER=4.01\r\n", 30},
+                                           DribbleCase{"VersionEvery90ms", "VER=4.01\r\n", 90},
+                                           DribbleCase{"OkWithoutLineEndEvery90ms", "OK", 90}),
+                         [](const ::testing::TestParamInfo<DribbleCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// What follows the last line end waits for its own end, up to a frame length.
+struct TailCase {
+    const char* name;
+    qsizetype tail;
+    bool held;
+};
+
+class PlainTail : public ReceiverTest, public ::testing::WithParamInterface<TailCase> {};
+
+TEST_P(PlainTail, WaitsUpToAFrameLength) {
+    const QByteArray tail(GetParam().tail, 'x');
+    f.port->feed("OK\r\n" + tail);
+
+    tick();
+
+    if (GetParam().held) {
+        EXPECT_EQ(handedOn, QList<QByteArray>{"OK\r\n"});
+        EXPECT_EQ(f->RxHeld, tail);
+        quietTicks(5);
+        EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r\n", tail})) << "the silence ends it";
+    } else {
+        EXPECT_EQ(handedOn, QList<QByteArray>{"OK\r\n" + tail}) << "babble goes on at once, with what came before";
+        EXPECT_TRUE(f->RxHeld.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bound, PlainTail,
+                         ::testing::Values(TailCase{"Exactly256", 256, true}, TailCase{"Of257", 257, false}),
+                         [](const ::testing::TestParamInfo<TailCase>& info) { return std::string(info.param.name); });
+
+// The board's end-of-file reply doubled: whatever the cut, the second copy
+// ends nothing, and "END" comes only after every line was verified.
+struct DoubledEndCase {
+    const char* name;
+    QList<QByteArray> polls;
+    QList<QByteArray> answersLeft = {"OK\r\n", "OK\r\n", "DOWNLOAD\r\n"};  // to the rest of the verify pass
+};
+
+class DoubledEndOfFileReply : public ReceiverTest, public ::testing::WithParamInterface<DoubledEndCase> {};
+
+TEST_P(DoubledEndOfFileReply, TheVerifyPassStillSendsEveryLine) {
+    loadLines({":L1", ":L2", kEof});
+    f.port->arriveOnPolls(GetParam().polls);
+    for (qsizetype i = 0; i < GetParam().polls.size(); ++i) tick();
+    ASSERT_EQ(f->vbalProgressBar1->text(), QStringLiteral("VERIFY"));
+    ASSERT_EQ(f->VerifyPhase, 1);
+
+    for (const QByteArray& answer : GetParam().answersLeft) {
+        EXPECT_NE(f->vbalProgressBar1->text(), QStringLiteral("END")) << "before " << answer.toStdString();
+        f.port->feed(answer);
+        tick();
+    }
+
+    EXPECT_EQ(f.port->writes, (QList<QByteArray>{"BOOT#L1\r\n", "BOOT#L2\r\n", "BOOT#00000001FF\r\n"}));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(f->TransferActive, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, DoubledEndOfFileReply,
+    ::testing::Values(DoubledEndCase{"WholeInOneTick", {"DOWNLOAD\r\nDOWNLOAD\r\n"}},
+                      DoubledEndCase{"CutAcrossTwoTicks", {"DOWNLOAD\r\nDOWN", "LOAD\r\n"}},
+                      DoubledEndCase{"DuringTheFirstVerifyLine", {"DOWNLOAD\r\n", QByteArray(), "DOWNLOAD\r\n"}},
+                      // The rest of the copy and the answer to verify line 1 in one tick.
+                      DoubledEndCase{"WithTheAnswerToTheFirstVerifyLine",
+                                     {"DOWNLOAD\r\nDOWN", "LOAD\r\nOK\r\n"},
+                                     {"OK\r\n", "DOWNLOAD\r\n"}}),
+    [](const ::testing::TestParamInfo<DoubledEndCase>& info) { return std::string(info.param.name); });
+
 // --- Bytes taken as soon as they arrive (the port's receive event) -------
 
 TEST_F(ReceiverTest, ReceiveEventTakesAReplyAtOnceAndTheNextTickIsNoSilence) {
-    loadLines({":L1", ":L2"});
+    loadLines({":L1", kEof});
     f.port->feed("DOWN");
     f->MSComm1_OnComm();
     EXPECT_TRUE(handedOn.isEmpty());
@@ -313,7 +431,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(ModbusCutReply, IsAcceptedOnceOnTheTickThatCompletesIt) {
     modbus("1");
-    loadLines({":L1", ":L2"});
+    loadLines({":L1", kEof});
     const QByteArray frame = withCrc(QByteArray::fromHex("0142") + "DOWNLOAD\r\n");
     const qsizetype cut = GetParam();
     f.port->arriveOnPolls({frame.left(cut), frame.mid(cut)});
@@ -340,6 +458,7 @@ struct ResyncCase {
     QList<QByteArray> chunks;    // one per tick
     QList<QByteArray> accepted;  // replies handed on, in order
     QString text8;               // the answer box at the end
+    int linesSent = 1;
 };
 
 class ModbusResync : public ReceiverTest, public ::testing::WithParamInterface<ResyncCase> {};
@@ -355,7 +474,7 @@ TEST_P(ModbusResync, NextValidReplyIsAccepted) {
     EXPECT_EQ(handedOn, c.accepted);
     EXPECT_EQ(text8(), c.text8);
     EXPECT_TRUE(f->RxFrame.isEmpty()) << "nothing stale is left in front";
-    EXPECT_EQ(f.port->writes.size(), c.accepted.count("OK")) << "one line per accepted OK";
+    EXPECT_EQ(f.port->writes.size(), c.linesSent) << "one line per accepted reply text that asks for one";
 }
 
 const QByteArray kVerReply = withCrc(QByteArray::fromHex("0142") + "VER=4.01\r\n");
@@ -363,24 +482,68 @@ const QByteArray kDamagedOk = QByteArray::fromHex("01424F4BD5CC");
 const QByteArray kForeignOk = QByteArray::fromHex("02424F4BD58F");  // a good reply from address 2
 const QByteArray kLowerB = QByteArray::fromHex("01624F4BD401");     // "b" instead of "B", CRC right
 const QByteArray kNoise = QByteArray::fromHex("FF0142");            // ends like the start of a reply
+const QByteArray kErrorReply = withCrc(QByteArray::fromHex("0142") + "ERROR\r\n");
+const QByteArray kOkLine = withCrc(QByteArray::fromHex("0142") + "OK\r\n");
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, ModbusResync,
-    ::testing::Values(ResyncCase{"NoiseInTheSameTick", {kNoise + kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"NoiseOnTheTickBefore", {kNoise, kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"NoiseThenAReplyInPieces", {kNoise, kOkReply.left(2), kOkReply.mid(2)}, {"OK"}, "OK"},
-                      ResyncCase{"DamagedReplyThenAGoodOne", {kDamagedOk, kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"DamagedAndGoodInOneTick", {kDamagedOk + kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"ForeignFrameThenAGoodOne", {kForeignOk, kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"ForeignAndGoodInOneTick", {kForeignOk + kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"LowerCaseBThenAGoodOne", {kLowerB, kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"TwoRepliesInOneTickTheLastCounts", {kVerReply + kOkReply}, {"OK"}, "OK"},
-                      ResyncCase{"RepliesRunTogetherThenAnother",
-                                 {kVerReply + kOkReply.left(3), kOkReply.mid(3), kOkReply},
-                                 {"OK", "OK"},
-                                 "OK"},
-                      ResyncCase{"StaleStartThenAGoodReply", {kOkReply.left(3), kOkReply}, {"OK"}, "OK"}),
+    ::testing::Values(
+        ResyncCase{"NoiseInTheSameTick", {kNoise + kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"NoiseOnTheTickBefore", {kNoise, kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"NoiseThenAReplyInPieces", {kNoise, kOkReply.left(2), kOkReply.mid(2)}, {"OK"}, "OK"},
+        ResyncCase{"DamagedReplyThenAGoodOne", {kDamagedOk, kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"DamagedAndGoodInOneTick", {kDamagedOk + kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"ForeignFrameThenAGoodOne", {kForeignOk, kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"ForeignAndGoodInOneTick", {kForeignOk + kOkReply}, {"OK"}, "OK"},
+        ResyncCase{"LowerCaseBThenAGoodOne", {kLowerB, kOkReply}, {"OK"}, "OK"},
+        // Whole replies that end in one receive step go on together, in
+        // order, as one text, as two plain replies in one tick do.
+        ResyncCase{"VersionAndOkInOneTickGoOnTogether", {kVerReply + kOkReply}, {"VER=4.01\r\nOK"}, "VER=4.01\r\nOK"},
+        ResyncCase{
+            "ErrorThenOkInOneTickCountsAsError", {kErrorReply + kOkLine}, {"ERROR\r\nOK\r\n"}, "ERROR\r\nOK\r\n", 0},
+        ResyncCase{"DoubledOkInOneTickSendsOneLine", {kOkLine + kOkLine}, {"OK\r\nOK\r\n"}, "OK\r\nOK\r\n"},
+        ResyncCase{"ThreeOksInOneTickSendOneLine", {kOkReply + kOkReply + kOkReply}, {"OKOKOK"}, "OKOKOK"},
+        ResyncCase{"OkNoiseOkInOneTickGoOnTogether", {kOkReply + kNoise + kOkReply}, {"OKOK"}, "OKOK"},
+        ResyncCase{"RepliesRunTogetherThenAnother",
+                   {kVerReply + kOkReply.left(3), kOkReply.mid(3), kOkReply},
+                   {"VER=4.01\r\nOK", "OK"},
+                   "OK",
+                   2},
+        ResyncCase{"StaleStartThenAGoodReply", {kOkReply.left(3), kOkReply}, {"OK"}, "OK"}),
     [](const ::testing::TestParamInfo<ResyncCase>& info) { return std::string(info.param.name); });
+
+// The address box is read at every check: a reply counts for the address
+// the box holds when its last character arrives.
+struct AddressChangeCase {
+    const char* name;
+    const char* before;
+    const char* after;
+    bool accepted;
+};
+
+class ModbusAddressChange : public ReceiverTest, public ::testing::WithParamInterface<AddressChangeCase> {};
+
+TEST_P(ModbusAddressChange, BetweenAPartialFrameAndItsCompletion) {
+    modbus(GetParam().before);
+    loadLines({":L1"});
+    f.port->arriveOnPolls({kOkReply.left(4), kOkReply.mid(4)});
+    tick();
+    f->Text1->setText(QString::fromLatin1(GetParam().after));
+    tick();
+
+    EXPECT_EQ(handedOn.size(), GetParam().accepted ? 1 : 0);
+    EXPECT_EQ(f.port->writes.size(), GetParam().accepted ? 1 : 0);
+    if (!GetParam().accepted) {
+        EXPECT_EQ(text8(), QStringLiteral("Error ADDR  >> ") + QString::fromLatin1(kOkReply.mid(4)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, ModbusAddressChange,
+                         ::testing::Values(AddressChangeCase{"AwayFromTheReplysAddress", "1", "2", false},
+                                           AddressChangeCase{"ToTheReplysAddress", "2", "1", true}),
+                         [](const ::testing::TestParamInfo<AddressChangeCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(ReceiverTest, ModbusDamagedCrcIsSilentAndKeepsTheCharactersUntilTheLineFallsSilent) {
     modbus("1");

@@ -15,17 +15,21 @@
 namespace vantrel::testing {
 namespace {
 
-// A three-line file loaded, line 1 sent last, the probe timer running and the
-// bar showing a text of its own, so that every change made by a reply shows.
+constexpr qint16 kEofLine = 3;
+
+// A three-line file loaded whose last line is the end-of-file record, the
+// next line to send line 2, the probe timer running and the bar showing a
+// text of its own, so that every change made by a reply shows.
 class ReplyParserTest : public ::testing::Test {
   protected:
     ReplyParserTest() {
         f.port->setPortOpen(true);
         f->HexLines[1] = ":L1";
         f->HexLines[2] = ":L2";
-        f->HexLines[3] = ":L3";
+        f->HexLines[kEofLine] = ":00000001FF";
         f->LineCount = 3;
         f->LineIndex = 1;
+        f->LineInFlight = kEofLine;
         f->Timer3->start();
         f->Label2->setText(QStringLiteral("No info"));
         f->vbalProgressBar1->setMax(3);
@@ -59,6 +63,9 @@ struct ReplyCase {
     qint16 activeAfter;
     qint16 lineIndexAfter;
     QByteArray sent;  // empty: nothing written
+    // The line whose answer the reply is: the end-of-file record unless a
+    // row says otherwise ("DOWNLOAD" answers only that record).
+    qint16 inFlight = kEofLine;
 };
 
 class ReplyWords : public ReplyParserTest, public ::testing::WithParamInterface<ReplyCase> {};
@@ -68,6 +75,7 @@ TEST_P(ReplyWords, FirstWordFoundDecides) {
     f->VerifyPhase = c.verifyPhase;
     f->TransferArmed = c.armed;
     f->TransferActive = c.active;
+    f->LineInFlight = c.inFlight;
 
     reply(c.reply);
 
@@ -264,6 +272,56 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        0,
                                        1,
                                        {}},
+                             // A "DOWNLOAD" to any line but the end-of-file record is a stale or
+                             // doubled copy: shown, and the pass goes on untouched.
+                             ReplyCase{"DownloadToADataRecordIsPassedOver",
+                                       "DOWNLOAD\r\n",
+                                       0,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {},
+                                       1},
+                             ReplyCase{"DownloadToADataRecordInTheVerifyPassEndsNothing",
+                                       "DOWNLOAD\r\n",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       1,
+                                       1,
+                                       1,
+                                       {},
+                                       2},
+                             ReplyCase{"DownloadWithNoLineInFlightIsPassedOver",
+                                       "DOWNLOAD",
+                                       1,
+                                       1,
+                                       1,  //
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       1,
+                                       1,
+                                       1,
+                                       {},
+                                       0},
+                             // The "OK" that came with a stray copy answers the line in flight.
+                             ReplyCase{"StrayDownloadWithAnOkGoesOnWithTheOk", "DOWNLOAD\r\nOK\r\n", 1, 1, 1,  //
+                                       true, "No info", "START", kBlue, 2, 1, 1, 2, "BOOT#L2\r\n", 1},
                              ReplyCase{"FormatEmptiesTheBar",
                                        "FORMAT\r\n",
                                        0,
@@ -364,7 +422,10 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        {}}),
                          [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
-TEST_F(ReplyParserTest, DownloadTwiceStartsThenEndsTheVerifyPass) {
+// The end-of-file reply doubled: the first copy starts the verify pass, the
+// second finds line 1 in flight and ends nothing. Only the answer to the
+// end-of-file record of the verify pass ends the transfer.
+TEST_F(ReplyParserTest, DoubledDownloadStartsTheVerifyPassAndOnlyItsOwnEndEndsIt) {
     f->VerifyPhase = 0;
     f->TransferArmed = 1;
     f->TransferActive = 1;
@@ -375,17 +436,49 @@ TEST_F(ReplyParserTest, DownloadTwiceStartsThenEndsTheVerifyPass) {
     EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT#L1\r\n"});
 
     reply("DOWNLOAD");
+    EXPECT_EQ(f->Text8->text(), QStringLiteral("DOWNLOAD"));
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("VERIFY"));
+    EXPECT_EQ(f->VerifyPhase, 1);
+    EXPECT_EQ(f->TransferActive, 1);
+    EXPECT_EQ(f.port->writes.size(), 1) << "the second copy sends nothing";
+
+    reply("OK");
+    reply("OK");
+    EXPECT_EQ(f.port->writes, (QList<QByteArray>{"BOOT#L1\r\n", "BOOT#L2\r\n", "BOOT#00000001FF\r\n"}));
+    reply("DOWNLOAD");
     EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
     EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kGreen);
     EXPECT_EQ(f->VerifyPhase, 0);
     EXPECT_EQ(f->TransferActive, 0);
     EXPECT_EQ(f->TransferArmed, 1);
+
+    // Stray replies after the end send nothing: the file is not sent again,
+    // and a late "DOWNLOAD" starts no new verify pass.
+    for (int i = 0; i < 5; ++i) reply("OK\r\n");
+    reply("DOWNLOAD\r\n");
+    EXPECT_EQ(f.port->writes.size(), 3);
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+}
+
+// A stray "DOWNLOAD" in the middle of the download pass starts no verify
+// pass: the download goes on and reaches its own end.
+TEST_F(ReplyParserTest, StrayDownloadInTheMiddleOfADownloadLetsItGoOn) {
+    f->VerifyPhase = 0;
+    f->TransferArmed = 1;
+    f->TransferActive = 1;
+    f->LineIndex = 0;
+    f->Command5_Click();
+    ASSERT_EQ(f->LineInFlight, 1);
+
+    reply("DOWNLOAD\r\n");
+    EXPECT_EQ(f->VerifyPhase, 0);
     EXPECT_EQ(f.port->writes.size(), 1);
 
-    // Stray replies after the end send nothing: the file is not sent again.
-    for (int i = 0; i < 5; ++i) reply("OK\r\n");
-    EXPECT_EQ(f.port->writes.size(), 1);
-    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    reply("OK\r\n");
+    reply("OK\r\n");
+    reply("DOWNLOAD\r\n");
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("VERIFY"));
+    EXPECT_EQ(f.port->writes, (QList<QByteArray>{"BOOT:L1\r\n", "BOOT:L2\r\n", "BOOT:00000001FF\r\n", "BOOT#L1\r\n"}));
 }
 
 TEST_F(ReplyParserTest, ErrorInTheVerifyPassMakesTheNextDownloadStartItAgain) {

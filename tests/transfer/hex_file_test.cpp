@@ -51,5 +51,32 @@ INSTANTIATE_TEST_SUITE_P(
                           "IntelHexRecords", ":020000040000FA\r\n:00000001FF\r\n", {":020000040000FA", ":00000001FF"}}),
     [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
+struct EndOfFileCase {
+    const char* name;
+    const char* record;
+    bool endOfFile;
+};
+
+class EndOfFileRecord : public ::testing::TestWithParam<EndOfFileCase> {};
+
+TEST_P(EndOfFileRecord, IsTheRecordOfTypeZeroOne) {
+    EXPECT_EQ(isEndOfFileRecord(QByteArray(GetParam().record)), GetParam().endOfFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, EndOfFileRecord,
+                         ::testing::Values(EndOfFileCase{"Usual", ":00000001FF", true},
+                                           EndOfFileCase{"LowerCaseChecksum", ":00000001ff", true},
+                                           EndOfFileCase{"WithAnAddress", ":00FFFF01FF", true},
+                                           EndOfFileCase{"BlankBeforeTheColon", " :00000001FF", true},
+                                           EndOfFileCase{"Data", ":10010000214601360121470136007EFE09D2190140", false},
+                                           EndOfFileCase{"ExtendedLinearAddress", ":020000040000FA", false},
+                                           EndOfFileCase{"ZeroOneInTheAddress", ":00000100FF", false},
+                                           EndOfFileCase{"VerifyForm", "#00000001FF", false},
+                                           EndOfFileCase{"CutShort", ":0000000", false},
+                                           EndOfFileCase{"Empty", "", false}),
+                         [](const ::testing::TestParamInfo<EndOfFileCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace vantrel::testing

@@ -102,6 +102,7 @@ struct ReplyCase {
     QByteArray reply;
     qint16 verifyPhase;
     QStringList said;
+    qint16 inFlight = 2;  // the line the reply answers: the end-of-file record
 };
 
 class RepliesAnnounced : public ::testing::TestWithParam<ReplyCase> {};
@@ -109,7 +110,8 @@ class RepliesAnnounced : public ::testing::TestWithParam<ReplyCase> {};
 TEST_P(RepliesAnnounced, InTheOrderTheyHappen) {
     Announced a;
     a.f.port->setPortOpen(true);
-    a.load({":L1", ":L2"});
+    a.load({":L1", ":00000001FF"});
+    a.f->LineInFlight = GetParam().inFlight;
     a.f->VerifyPhase = GetParam().verifyPhase;
     a.f.port->feed(GetParam().reply);
 
@@ -145,6 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "DOWNLOAD\r\n",
                   1,
                   {QStringLiteral("accepted DOWNLOAD\\r\\n from -1"), interpreted(Outcome::End)}},
+        ReplyCase{"DownloadToADataRecordIsStray",
+                  "DOWNLOAD\r\n",
+                  1,
+                  {QStringLiteral("accepted DOWNLOAD\\r\\n from -1"), interpreted(Outcome::StrayDownload)},
+                  1},
         ReplyCase{
             "Format", "FORMAT\r\n", 0, {QStringLiteral("accepted FORMAT\\r\\n from -1"), interpreted(Outcome::Format)}},
         ReplyCase{
