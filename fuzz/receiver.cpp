@@ -101,19 +101,32 @@ qsizetype modelReplyStart(const QByteArray& gathered, quint8 address) {
 }
 
 // The payloads of the whole replies in front of the last one, by the model's
-// own reading: from the left, each shortest run from the address character
-// and "B" whose CRC matches.
+// own reading: from the left, each run from the address character and "B"
+// whose CRC matches; of the runs that match from one start, the shortest
+// one and those longer by zero bytes only (a CRC whose high byte is zero),
+// the longest that ends where the next reply or the head ends, else the
+// longest of them.
 QByteArray modelEarlierPayloads(const QByteArray& head, quint8 address) {
     QByteArray payloads;
     qsizetype s = 0;
     while (s + 6 <= head.size()) {
-        qsizetype e = -1;
+        std::vector<qsizetype> ends;
         if (static_cast<quint8>(head[s]) == address && head[s + 1] == 'B')
-            for (qsizetype end = s + 6; end <= head.size() && e < 0; ++end)
-                if (crcMatches(head.mid(s, end - s))) e = end;
-        if (e < 0) {
+            for (qsizetype end = s + 6; end <= head.size(); ++end)
+                if (crcMatches(head.mid(s, end - s))) ends.push_back(end);
+        if (ends.empty()) {
             ++s;
             continue;
+        }
+        std::vector<qsizetype> readings{ends.front()};
+        for (std::size_t i = 1; i < ends.size() && ends[i] == readings.back() + 1 && head[ends[i] - 1] == '\0'; ++i)
+            readings.push_back(ends[i]);
+        qsizetype e = readings.back();
+        for (auto it = readings.rbegin(); it != readings.rend(); ++it) {
+            if (*it == head.size() || static_cast<quint8>(head[*it]) == address) {
+                e = *it;
+                break;
+            }
         }
         payloads += head.mid(s + 2, e - s - 4);
         s = e;

@@ -58,6 +58,9 @@ qsizetype replyStart(QByteArrayView gathered, char address) {
 // that came with noise between them, were all sent and are all handed on.
 // Each is the shortest run from an address character and "B" whose last two
 // characters are the CRC of the rest (the CRC over the whole run is then 0).
+// A reply whose CRC ends in a zero byte checks one character early as well
+// (a zero byte keeps a zero CRC at zero): the longer reading wins where it
+// ends where the next reply starts, or where the last one does.
 QByteArray earlierPayloads(QByteArrayView head, char address) {
     QByteArray payloads;
     qsizetype start = 0;
@@ -77,6 +80,16 @@ QByteArray earlierPayloads(QByteArrayView head, char address) {
             ++start;
             continue;
         }
+        qsizetype longest = end;
+        while (longest < head.size() && head[longest] == '\0') ++longest;
+        qsizetype chosen = longest;
+        for (qsizetype e = longest; e >= end; --e) {
+            if (e == head.size() || head[e] == address) {
+                chosen = e;
+                break;
+            }
+        }
+        end = chosen;
         payloads += head.sliced(start + 2, end - start - 4);
         start = end;
     }

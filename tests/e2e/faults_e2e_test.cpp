@@ -159,7 +159,10 @@ TEST_F(Faults, BoardVanishingMidDownload_LeavesAWindowThatClosesReopensAndDownlo
     // The receive timer keeps ticking on a closed port; that must stay cheap.
     EXPECT_TRUE(f->TMRComm->isActive());
     EXPECT_LT(cpuWhileIdle(2s), 1000ms) << "busy loop after the unplug";
-    EXPECT_EQ(f->LineIndex, 20);
+    // The board hangs up once the answer to record 20 has left it; whether a
+    // receive tick took that answer (and sent line 21 into the closing line)
+    // before the hang-up closed the port depends on the machine's load.
+    EXPECT_TRUE(f->LineIndex == 20 || f->LineIndex == 21) << "line index " << f->LineIndex;
 
     f->BTNCloseCom_Click();
     EXPECT_EQ(f->Label2->text(), QStringLiteral("Closed"));

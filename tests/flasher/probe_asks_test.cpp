@@ -18,8 +18,8 @@ struct Event {
 struct SettleCase {
     const char* name;
     std::vector<Event> events;
-    int address;         // the address that answered
-    qint64 checkAt;      // when the flasher looks
+    int address;          // the address that answered
+    qint64 checkAt;       // when the flasher looks
     qint64 expectedWait;  // 0: settled
 };
 
@@ -62,11 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
                    850,
                    0},
         // An answer lost on the way: the quiet after the last one settles it.
-        SettleCase{"LostAnswerAfterTheQuiet",
-                   {{'a', -1, 0}, {'a', -1, 200}, {'v', -1, 250}},
-                   -1,
-                   250 + 250 + kMargin,
-                   0},
+        SettleCase{
+            "LostAnswerAfterTheQuiet", {{'a', -1, 0}, {'a', -1, 200}, {'v', -1, 250}}, -1, 250 + 250 + kMargin, 0},
         SettleCase{"LostAnswerJustBeforeTheQuietEnds",
                    {{'a', -1, 0}, {'a', -1, 200}, {'v', -1, 250}},
                    -1,
@@ -81,11 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0},
         // A slow board in a search was asked twice at its address (a
         // "Next"): both answers count.
-        SettleCase{"TwoAsksToTheAnsweringAddress",
-                   {{'a', 3, 0}, {'a', 3, 200}, {'v', 3, 300}},
-                   3,
-                   300,
-                   300 + kMargin},
+        SettleCase{"TwoAsksToTheAnsweringAddress", {{'a', 3, 0}, {'a', 3, 200}, {'v', 3, 300}}, 3, 300, 300 + kMargin},
         // An answer nobody asked for settles nothing more, but is no quiet.
         SettleCase{"UnaskedAnswerIsNoQuiet",
                    {{'a', -1, 0}, {'a', -1, 200}, {'v', -1, 300}, {'v', 9, 600}},

@@ -484,6 +484,7 @@ const QByteArray kLowerB = QByteArray::fromHex("01624F4BD401");     // "b" inste
 const QByteArray kNoise = QByteArray::fromHex("FF0142");            // ends like the start of a reply
 const QByteArray kErrorReply = withCrc(QByteArray::fromHex("0142") + "ERROR\r\n");
 const QByteArray kOkLine = withCrc(QByteArray::fromHex("0142") + "OK\r\n");
+const QByteArray kZeroCrcByte = withCrc(QByteArray::fromHex("0142") + "OK3068\r\n");  // CRC F9 00
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, ModbusResync,
@@ -504,6 +505,10 @@ INSTANTIATE_TEST_SUITE_P(
         ResyncCase{"DoubledOkInOneTickSendsOneLine", {kOkLine + kOkLine}, {"OK\r\nOK\r\n"}, "OK\r\nOK\r\n"},
         ResyncCase{"ThreeOksInOneTickSendOneLine", {kOkReply + kOkReply + kOkReply}, {"OKOKOK"}, "OKOKOK"},
         ResyncCase{"OkNoiseOkInOneTickGoOnTogether", {kOkReply + kNoise + kOkReply}, {"OKOK"}, "OKOK"},
+        // This reply's CRC ends in a zero byte, so it also checks one
+        // character early; the reading that ends where the next reply starts
+        // is the reply.
+        ResyncCase{"ReplyWithAZeroCrcByteThenAnother", {kZeroCrcByte + kOkReply}, {"OK3068\r\nOK"}, "OK3068\r\nOK"},
         ResyncCase{"RepliesRunTogetherThenAnother",
                    {kVerReply + kOkReply.left(3), kOkReply.mid(3), kOkReply},
                    {"VER=4.01\r\nOK", "OK"},
