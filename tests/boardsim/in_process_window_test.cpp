@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "fake_platform.h"
 #include "hex_commands.h"
-#include "simulated_port.h"
 #include "window/colors.h"
 #include "window/frm_serial.h"
 #include "window/progress_bar.h"

@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "common/failure.h"
 #include "fake_platform.h"
 #include "flasher/options.h"
 #include "hex_commands.h"
-#include "simulated_port.h"
 #include "window/frm_serial.h"
 
 namespace vantrel::testing {
