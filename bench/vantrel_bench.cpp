@@ -10,10 +10,13 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 #include <QApplication>
@@ -55,6 +58,21 @@ double cpuSeconds() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+// Processor time another process has used, user and system, from /proc.
+double processCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    long long ticks = 0;
+    // After the name: state is field 3, user time field 14, system time 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stoll(field);
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 long statusKiB(const char* key) {
@@ -309,6 +327,51 @@ BENCHMARK(BM_Transfer)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 
+// One simulated board (the vantrel-boardsim program) answering a download
+// and verify of a 408-line file at 115200 baud at the window's pace: its
+// own processor time per wall second, so that many boards on one machine
+// measure the loader, not the simulators.
+void BM_SimulatedBoardProcessor(benchmark::State& state) {
+    constexpr int kBaud = 115200;
+    const bool modbus = state.range(0) != 0;
+    const QString path = workspace().write(QStringLiteral("board-408.hex"), vantrel::bench::makeHexFile(408));
+    for (auto _ : state) {
+        Rig rig;
+        if (!rig.start(kBaud, modbus)) {
+            state.SkipWithError(rig.error.c_str());
+            return;
+        }
+        LiveWindow& live = *rig.live;
+        live.dialog->nextPath = path;
+        const pid_t board = rig.board->pid();
+        QElapsedTimer wall;
+        const double cpu0 = processCpuSeconds(board);
+        wall.start();
+        live.w->Command3_Click();
+        const bool done = QTest::qWaitFor([&] { return live.over(); }, 30 * 60 * 1000);
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        const double cpu = processCpuSeconds(board) - cpu0;
+        state.SetIterationTime(seconds);
+        if (!done || live.w->vbalProgressBar1->text() != QStringLiteral("END") || cpu0 < 0) {
+            state.SkipWithError("the transfer did not end");
+            return;
+        }
+        const double percent = 100.0 * cpu / seconds;
+        state.counters["board_cpu_percent"] = percent;
+        const std::string speed = std::string("115200 baud") + (modbus ? ", Modbus" : ", plain");
+        std::printf("simulated board at %s: %.3f s of processor in %.1f s: %.2f %% of a core\n", speed.c_str(), cpu,
+                    seconds, percent);
+        verdict("simulated board's processor, 408 lines, " + speed, percent, "% of a core", 2.0, false);
+    }
+}
+BENCHMARK(BM_SimulatedBoardProcessor)
+    ->ArgNames({"modbus"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
 // The time the commands of a download and verify and their replies take on
 // the wire itself, 10 bits a byte, line by line: what no tool can beat.
 double wireLimitMs(const QList<QByteArray>& lines, int baud, bool modbus) {
@@ -358,10 +421,12 @@ void BM_FastTransfer(benchmark::State& state) {
         double firstLineMs = -1;
         double endMs = -1;
         double cpu0 = 0;
+        double boardCpu0 = 0;
         QObject::connect(&job.loader(), &Loader::lineSent, [&](bool, int line, int, const QByteArray&) {
             if (firstLineMs < 0 && line == 1) {
                 firstLineMs = wall.nsecsElapsed() / 1e6;
                 cpu0 = cpuSeconds();
+                boardCpu0 = processCpuSeconds(board->pid());
             }
         });
         QObject::connect(&job.loader(), &Loader::replyInterpreted, [&](Loader::ReplyOutcome o) {
@@ -380,6 +445,7 @@ void BM_FastTransfer(benchmark::State& state) {
             return;
         }
         const double cpu = cpuSeconds() - cpu0;
+        const double boardCpu = processCpuSeconds(board->pid()) - boardCpu0;
         if (job.exitCode() != vantrel::flasher::ExitCode::Success || firstLineMs < 0 || endMs < 0) {
             state.SkipWithError(("the transfer did not end: " + job.exitMessage().toStdString()).c_str());
             return;
@@ -392,6 +458,7 @@ void BM_FastTransfer(benchmark::State& state) {
         state.counters["wire_limit_per_s"] = 2.0 * lines.size() / (limit / 1000.0);
         state.counters["ratio"] = ratio;
         state.counters["cpu_percent"] = 100.0 * cpu / (took / 1000.0);
+        state.counters["board_cpu_percent"] = 100.0 * boardCpu / (took / 1000.0);
         const std::string speed = std::to_string(baud) + " baud" + (modbus ? ", Modbus" : ", plain");
         std::printf("--fast at %s: %d lines twice in %.3f s, the wire takes %.3f s: %.3f of the wire's speed\n",
                     speed.c_str(), static_cast<int>(lines.size()), took / 1000.0, limit / 1000.0, ratio);

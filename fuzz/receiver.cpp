@@ -102,11 +102,13 @@ qsizetype modelReplyStart(const QByteArray& gathered, quint8 address) {
 
 // The payloads of the whole replies in front of the last one, by the model's
 // own reading: from the left, each run from the address character and "B"
-// whose CRC matches; of the runs that match from one start, the shortest
-// one and those longer by zero bytes only (a CRC whose high byte is zero),
-// the longest that ends where the next reply or the head ends, else the
-// longest of them.
+// whose CRC matches; of those from one start, the shortest that is followed
+// by the address character and "B" (or by nothing), else the shortest.
 QByteArray modelEarlierPayloads(const QByteArray& head, quint8 address) {
+    auto startsReply = [&](qsizetype at) {
+        return at == head.size() ||
+               (at + 1 < head.size() && static_cast<quint8>(head[at]) == address && head[at + 1] == 'B');
+    };
     QByteArray payloads;
     qsizetype s = 0;
     while (s + 6 <= head.size()) {
@@ -118,13 +120,10 @@ QByteArray modelEarlierPayloads(const QByteArray& head, quint8 address) {
             ++s;
             continue;
         }
-        std::vector<qsizetype> readings{ends.front()};
-        for (std::size_t i = 1; i < ends.size() && ends[i] == readings.back() + 1 && head[ends[i] - 1] == '\0'; ++i)
-            readings.push_back(ends[i]);
-        qsizetype e = readings.back();
-        for (auto it = readings.rbegin(); it != readings.rend(); ++it) {
-            if (*it == head.size() || static_cast<quint8>(head[*it]) == address) {
-                e = *it;
+        qsizetype e = ends.front();
+        for (qsizetype end : ends) {
+            if (startsReply(end)) {
+                e = end;
                 break;
             }
         }

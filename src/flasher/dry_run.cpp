@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "simulated_port.h"
+#include "boardsim/simulated_port.h"
 
 namespace vantrel::flasher {
 namespace {
@@ -18,9 +18,13 @@ std::optional<boardsim::Options> boardOptionsOf(const QString& text, QString* er
 
 // A job's own port component in front of the port's one simulator, so that
 // what one job's loader leaves behind is what the next job's loader finds.
+// Its receive event dies with it, even while the simulator lives on for the
+// next board.
 class SharedPort final : public SerialComponent {
   public:
     explicit SharedPort(std::shared_ptr<boardsim::SimulatedPort> inner) : inner_(std::move(inner)) {}
+    SharedPort(const SharedPort&) = delete;
+    SharedPort& operator=(const SharedPort&) = delete;
     void setSettings(const QString& settings) override { inner_->setSettings(settings); }
     void setCommPort(qint16 number) override { inner_->setCommPort(number); }
     void setPortOpen(bool open) override { inner_->setPortOpen(open); }
@@ -28,9 +32,19 @@ class SharedPort final : public SerialComponent {
     void setOutput(const QByteArray& data) override { inner_->setOutput(data); }
     qint16 inBufferCount() override { return inner_->inBufferCount(); }
     QByteArray input() override { return inner_->input(); }
+    void setReceiveEvent(std::function<void()> onReceive) override {
+        if (!onReceive) {
+            inner_->setReceiveEvent({});
+            return;
+        }
+        inner_->setReceiveEvent([alive = std::weak_ptr<bool>(alive_), onReceive = std::move(onReceive)] {
+            if (alive.lock()) onReceive();
+        });
+    }
 
   private:
     std::shared_ptr<boardsim::SimulatedPort> inner_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "flasher/flash_run.h"
 #include "flasher/options.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 class SimulatedPort;
 }
 

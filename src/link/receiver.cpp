@@ -53,40 +53,35 @@ qsizetype replyStart(QByteArrayView gathered, char address) {
 // The payloads of the whole replies to this address that stand, one after
 // the other, in front of the last one: replies that were run together, or
 // that came with noise between them, were all sent and are all handed on.
-// Each is the shortest run from an address character and "B" whose last two
+// A reply is a run from an address character and "B" whose last two
 // characters are the CRC of the rest (the CRC over the whole run is then 0).
-// A reply whose CRC ends in a zero byte checks one character early as well
-// (a zero byte keeps a zero CRC at zero): the longer reading wins where it
-// ends where the next reply starts, or where the last one does.
+// A CRC can come to 0 early by chance, inside a reply (and stays 0 over zero
+// bytes), so of the runs that check from one start the first that ends
+// where the next reply (or the last one) starts is taken, else the shortest.
 QByteArray earlierPayloads(QByteArrayView head, char address) {
+    const qsizetype n = head.size();
+    const auto replyStartsAt = [&](qsizetype at) {
+        return at == n || (at + 1 < n && head[at] == address && head[at + 1] == 'B');
+    };
     QByteArray payloads;
     qsizetype start = 0;
-    while (start + kMinReply <= head.size()) {
-        qsizetype end = -1;
+    while (start + kMinReply <= n) {
+        qsizetype shortest = -1;
+        qsizetype joined = -1;
         if (head[start] == address && head[start + 1] == 'B') {
             quint16 crc = 0xFFFF;
-            for (qsizetype e = start; e < head.size(); ++e) {
+            for (qsizetype e = start; e < n && joined < 0; ++e) {
                 crc = crc16ModbusStep(crc, head[e]);
-                if (crc == 0 && e + 1 - start >= kMinReply) {
-                    end = e + 1;
-                    break;
-                }
+                if (crc != 0 || e + 1 - start < kMinReply) continue;
+                if (shortest < 0) shortest = e + 1;
+                if (replyStartsAt(e + 1)) joined = e + 1;
             }
         }
-        if (end < 0) {
+        if (shortest < 0) {
             ++start;
             continue;
         }
-        qsizetype longest = end;
-        while (longest < head.size() && head[longest] == '\0') ++longest;
-        qsizetype chosen = longest;
-        for (qsizetype e = longest; e >= end; --e) {
-            if (e == head.size() || head[e] == address) {
-                chosen = e;
-                break;
-            }
-        }
-        end = chosen;
+        const qsizetype end = joined >= 0 ? joined : shortest;
         payloads += head.sliced(start + 2, end - start - 4);
         start = end;
     }

@@ -8,16 +8,16 @@
 #include <gtest/gtest.h>
 
 #include "board_sim.h"
-#include "framing.h"
-#include "log_line.h"
+#include "boardsim/framing.h"
+#include "boardsim/log_line.h"
 #include "pseudo_terminal.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using vantrel::boardsim::LogEntry;
+using vantrel::boardsim::parseLogLine;
 using vantrel::testing::BoardSim;
-using vantrel::testing::BoardSimLogEntry;
-using vantrel::testing::parseBoardSimLogLine;
 using vantrel::testing::ptyAvailable;
 using vantrel::testing::PtyClient;
 
@@ -25,7 +25,7 @@ struct LineCase {
     const char* name;
     const char* line;
     bool parses;
-    BoardSimLogEntry expected;
+    LogEntry expected;
 };
 
 void PrintTo(const LineCase& c, std::ostream* out) {
@@ -35,10 +35,10 @@ void PrintTo(const LineCase& c, std::ostream* out) {
 class LogLineParsing : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LogLineParsing, ReadsEachField) {
-    const auto entry = parseBoardSimLogLine(GetParam().line);
+    const auto entry = parseLogLine(GetParam().line);
     ASSERT_EQ(entry.has_value(), GetParam().parses);
     if (!entry) return;
-    EXPECT_EQ(entry->ms, GetParam().expected.ms);
+    EXPECT_EQ(entry->at, GetParam().expected.at);
     EXPECT_EQ(entry->direction, GetParam().expected.direction);
     EXPECT_EQ(entry->address, GetParam().expected.address);
     EXPECT_EQ(entry->bytes, GetParam().expected.bytes);
@@ -47,38 +47,39 @@ TEST_P(LogLineParsing, ReadsEachField) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, LogLineParsing,
-    ::testing::Values(LineCase{"PlainCommand",
-                               "12 RX - 424F4F54690D0A BOOTi\\r\\n",
-                               true,
-                               {12, "RX", std::nullopt, "BOOTi\r\n", "BOOTi\\r\\n"}},
-                      LineCase{
-                          "ModbusReply", "3051 TX 7 4F4B0D0A OK\\r\\n", true, {3051, "TX", 7, "OK\r\n", "OK\\r\\n"}},
-                      LineCase{"Ignored",
-                               "40 IG 5 0542 other-address",
-                               true,
-                               {40, "IG", 5,
-                                "\x05"
-                                "B",
-                                "other-address"}},
-                      LineCase{"Event",
-                               "0 EV - - ready /dev/pts/3 /tmp/p/com3",
-                               true,
-                               {0, "EV", std::nullopt, "", "ready /dev/pts/3 /tmp/p/com3"}},
-                      LineCase{"TooFewFields", "12 RX -", false, {}},
-                      LineCase{"TimeNotANumber", "x RX - 4F OK", false, {}},
-                      LineCase{"OddHex", "1 RX - 4F4 OK", false, {}}, LineCase{"NotHex", "1 RX - 4G OK", false, {}}),
+    ::testing::Values(
+        LineCase{
+            "PlainCommand", "12 RX - 424F4F54690D0A BOOTi\\r\\n", true, {12'000, "RX", std::nullopt, "BOOTi\r\n", ""}},
+        LineCase{"ModbusReply", "3051 TX 7 4F4B0D0A OK\\r\\n", true, {3'051'000, "TX", 7, "OK\r\n", ""}},
+        LineCase{"Ignored",
+                 "40 IG 5 0542 other-address",
+                 true,
+                 {40'000, "IG", 5,
+                  "\x05"
+                  "B",
+                  "other-address"}},
+        LineCase{"Event",
+                 "0 EV - - ready /dev/pts/3 /tmp/p/com3",
+                 true,
+                 {0, "EV", std::nullopt, "", "ready /dev/pts/3 /tmp/p/com3"}},
+        LineCase{"TooFewFields", "12 RX -", false, {}}, LineCase{"TimeNotANumber", "x RX - 4F OK", false, {}},
+        LineCase{"OddHex", "1 RX - 4F4 OK", false, {}}, LineCase{"NotHex", "1 RX - 4G OK", false, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The helper parses what the simulator writes, binary bytes and all.
+// The reader takes back what the writer wrote, binary bytes and all, to the
+// millisecond.
 TEST(LogLineParsing, ReadsBackWhatTheSimulatorWrites) {
     const std::string bytes("A \\\r\n\x00\xFF z", 9);
-    const std::string line = boardsim::formatLogLine(boardsim::LogEntry{123'456, "RX", 247, bytes, {}});
-    const auto entry = parseBoardSimLogLine(line);
-    ASSERT_TRUE(entry) << line;
-    EXPECT_EQ(entry->ms, 123);
-    EXPECT_EQ(entry->address, 247);
-    EXPECT_EQ(entry->bytes, bytes);
-    EXPECT_EQ(entry->text, boardsim::escapeText(bytes));
+    for (const LogEntry& written :
+         {LogEntry{123'456, "RX", 247, bytes, {}}, LogEntry{7'000, "TX", {}, "OK\r\n", {}},
+          LogEntry{9'000, "IG", 3, bytes, "bad-frame"}, LogEntry{42'000, "EV", {}, {}, "fault drop-reply 3"}}) {
+        const std::string line = vantrel::boardsim::formatLogLine(written);
+        const auto entry = parseLogLine(line);
+        ASSERT_TRUE(entry) << line;
+        LogEntry expected = written;
+        expected.at = written.at / 1000 * 1000;
+        EXPECT_EQ(*entry, expected) << line;
+    }
 }
 
 class Helper : public ::testing::Test {
@@ -135,7 +136,7 @@ TEST_F(Helper, ReadsTheLogOfASession) {
     ASSERT_TRUE(sim.start()) << sim.error();
     PtyClient client;
     ASSERT_TRUE(client.open(sim.ptyPath()));
-    client.send(boardsim::buildFrame(2, "BOOTi\r\n"));
+    client.send(vantrel::boardsim::buildFrame(2, "BOOTi\r\n"));
 
     ASSERT_TRUE(sim.waitForLog([](const BoardSim::Log& log) { return log.size() >= 3; }, 10s));
     const auto log = sim.log();
@@ -147,7 +148,7 @@ TEST_F(Helper, ReadsTheLogOfASession) {
     EXPECT_EQ(log[2].direction, "TX");
     EXPECT_EQ(log[2].address, 2);
     EXPECT_EQ(log[2].bytes, "VER=4.01\r\n");
-    EXPECT_LE(log[1].ms, log[2].ms);
+    EXPECT_LE(log[1].at, log[2].at);
 }
 
 TEST_F(Helper, KeepsALogPathGivenByTheTest) {

@@ -1,10 +1,10 @@
-#include "board.h"
+#include "boardsim/board.h"
 
 #include <ostream>
 
 #include <gtest/gtest.h>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr const char* kSilence = "<no reply>";
@@ -184,4 +184,4 @@ TEST(BoardCommands, AddressReplyNeverCarriesAWordTheLoaderReactsTo) {
 }
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "crc16.h"
-#include "framing.h"
-#include "log_line.h"
+#include "boardsim/crc16.h"
+#include "boardsim/framing.h"
+#include "boardsim/log_line.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 bool operator==(const Piece& a, const Piece& b) {
     return a.kind == b.kind && a.bytes == b.bytes;
@@ -161,4 +161,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulator.h"
 #include "hex_commands.h"
-#include "simulator.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 struct ExampleCase {
@@ -54,4 +54,4 @@ INSTANTIATE_TEST_SUITE_P(Files, ExampleImage,
                          });
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "board_sim.h"
-#include "crc16.h"
-#include "framing.h"
+#include "boardsim/crc16.h"
+#include "boardsim/framing.h"
+#include "boardsim/log_line.h"
 #include "hex_commands.h"
-#include "log_line.h"
 #include "pseudo_terminal.h"
 
 namespace {
@@ -59,12 +59,12 @@ bool exists(const std::string& path) {
 
 // A Modbus reply is complete once its CRC holds.
 std::string readFrame(PtyClient& client) {
-    return client.readUntil([](const std::string& s) { return s.size() >= 4 && boardsim::crc16Modbus(s) == 0; },
-                            kReplyTimeout);
+    return client.readUntil(
+        [](const std::string& s) { return s.size() >= 4 && vantrel::boardsim::crc16Modbus(s) == 0; }, kReplyTimeout);
 }
 
 std::string modbusReply(int address, std::string_view text) {
-    return boardsim::buildFrame(static_cast<std::uint8_t>(address), "B" + std::string(text));
+    return vantrel::boardsim::buildFrame(static_cast<std::uint8_t>(address), "B" + std::string(text));
 }
 
 TEST_F(LiveBoard, PlainSessionFromVersionToApplication) {
@@ -114,14 +114,14 @@ TEST_F(LiveBoard, ModbusBoardsShareOnePty) {
     ASSERT_TRUE(client.open(sim.ptyPath()));
 
     // A frame for nobody, then one for board 7, in one write: only 7 answers.
-    client.send(boardsim::buildFrame(5, "BOOTi\r\n") + boardsim::buildFrame(7, "BOOTi\r\n"));
+    client.send(vantrel::boardsim::buildFrame(5, "BOOTi\r\n") + vantrel::boardsim::buildFrame(7, "BOOTi\r\n"));
     EXPECT_EQ(readFrame(client), modbusReply(7, "VER=4.01\r\n"));
 
     // A frame with a broken CRC stays unanswered; board 9 still answers after it.
-    std::string broken = boardsim::buildFrame(3, "BOOTi\r\n");
+    std::string broken = vantrel::boardsim::buildFrame(3, "BOOTi\r\n");
     broken.back() = static_cast<char>(broken.back() ^ 0x10);
     client.send(broken);
-    client.send(boardsim::buildFrame(9, "BOOT:00000001FF\r\n"));
+    client.send(vantrel::boardsim::buildFrame(9, "BOOT:00000001FF\r\n"));
     EXPECT_EQ(readFrame(client), modbusReply(9, "DOWNLOAD\r\n"));
 
     ASSERT_TRUE(sim.waitForLog(
@@ -277,9 +277,9 @@ TEST_F(LiveBoard, NoiseBeforeAndSplitRepliesThroughTheOptions) {
             for (const auto& entry : log) {
                 if (entry.direction == "EV" && entry.text.starts_with("fault")) events.push_back(entry.text);
             }
-            return events ==
-                   std::vector<std::string>{"fault noise-before-reply 1 " + boardsim::toHex(first.substr(0, 4)),
-                                            "fault split-reply 2 after byte 1 for 200 ms"};
+            return events == std::vector<std::string>{
+                                 "fault noise-before-reply 1 " + vantrel::boardsim::toHex(first.substr(0, 4)),
+                                 "fault split-reply 2 after byte 1 for 200 ms"};
         },
         kReplyTimeout));
 }

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "crc16.h"
-#include "simulator.h"
+#include "boardsim/crc16.h"
+#include "boardsim/simulator.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMs = 1000;
@@ -226,10 +226,15 @@ TEST(Baud, CommandArrivesAndReplyLeavesAtWireSpeed) {
     config.baud = 9600;  // 1042 us a byte
     Simulator sim(config);
     sim.receive(0, "BOOTi\r\n");  // 7 bytes: in by 7294 us
-    EXPECT_EQ(sim.nextDeadline(), 1042);
+    // Nothing to do before the command is whole: no wake-up per byte.
+    EXPECT_EQ(sim.nextDeadline(), 7294);
     sim.advance(7293);
     EXPECT_EQ(sim.takeDue(7293), "");
     sim.advance(7294);
+    // Reply bytes back to back may gather: within 2084 us of the first, the
+    // third is the last; without gathering, each is its own deadline.
+    EXPECT_EQ(sim.nextDeadline(), 7294 + 1042);
+    EXPECT_EQ(sim.nextDeadline(2 * 1042), 7294 + 3 * 1042);
     // "VER=4.01\r\n": one byte every 1042 us from then on.
     EXPECT_EQ(sim.takeDue(7294 + 1041), "");
     EXPECT_EQ(sim.takeDue(7294 + 1042), "V");
@@ -593,4 +598,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

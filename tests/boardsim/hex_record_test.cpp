@@ -1,10 +1,10 @@
-#include "hex_record.h"
+#include "boardsim/hex_record.h"
 
 #include <ostream>
 
 #include <gtest/gtest.h>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 struct RecordCase {
@@ -65,4 +65,4 @@ TEST(RecordParse, DecodesOffsetTypeAndData) {
 }
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

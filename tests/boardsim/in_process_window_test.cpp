@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "fake_platform.h"
 #include "hex_commands.h"
 #include "loader/loader.h"
-#include "simulated_port.h"
 #include "window/colors.h"
 #include "window/progress_bar.h"
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "boardsim/options.h"
 
 #include <map>
 #include <ostream>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 TEST(Options, EveryOptionReachesItsSetting) {
@@ -159,4 +159,4 @@ TEST(Options, DefaultPortsFolderFollowsXdgConfigHome) {
 }
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -1,17 +1,20 @@
 // The simulated boards behind the serial port interface, on a virtual clock.
 
-#include "simulated_port.h"
+#include "boardsim/simulated_port.h"
 
 #include <functional>
 #include <memory>
 #include <ostream>
 
+#include <QCoreApplication>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
+#include "boardsim/framing.h"
 #include "common/failure.h"
-#include "framing.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMs = 1000;
@@ -104,6 +107,31 @@ TEST(SimulatedPort, WithComOnlyThatPortExists) {
     EXPECT_EQ(failureOf([&] { rig.open(4); }), vantrel::failure::kPortInvalid);
     EXPECT_FALSE(rig.port->portOpen());
     EXPECT_EQ(failureOf([&] { rig.open(3); }), 0);
+}
+
+// The receive event, as the QSerialPort adapter's readyRead: it runs from the
+// event loop once reply bytes wait, and never for a closed port.
+TEST(SimulatedPort, AnnouncesWaitingRepliesThroughTheReceiveEvent) {
+    Rig rig("");
+    int calls = 0;
+    std::string got;
+    rig.port->setReceiveEvent([&] {
+        ++calls;
+        got += rig.poll();
+    });
+    rig.open();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0) << "nothing was waiting";
+
+    rig.write("BOOTi\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
+    EXPECT_EQ(got, "VER=4.01\r\n");
+    EXPECT_EQ(calls, 1);
+
+    rig.write("BOOTi\r\n");
+    rig.port->setPortOpen(false);
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1) << "a closed port announces nothing";
 }
 
 struct PollCase {
@@ -280,4 +308,4 @@ TEST(SimulatedPort, UnreadUnplugReplyGoesAfterTwoSeconds) {
 }
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -1,12 +1,12 @@
-#include "simulator.h"
+#include "boardsim/simulator.h"
 
 #include <ostream>
 
 #include <gtest/gtest.h>
 
-#include "crc16.h"
+#include "boardsim/crc16.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMs = 1000;
@@ -218,4 +218,4 @@ TEST(Modbus, NewAddressTakesEffectAfterTheReplyFromTheOldOne) {
 }
 
 }  // namespace
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

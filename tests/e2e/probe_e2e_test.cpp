@@ -137,13 +137,13 @@ TEST_F(EndToEnd, Install_SendsBootgThenVerAboutOneSecondApart) {
     QTest::qWait(200);
 
     const auto log = board.log();
-    std::vector<const BoardSimLogEntry*> rx;
+    std::vector<const boardsim::LogEntry*> rx;
     for (const auto& e : log)
         if (e.direction == "RX") rx.push_back(&e);
     ASSERT_EQ(rx.size(), 2u);
     EXPECT_EQ(rx[0]->bytes, "BOOTg\r\n");
     EXPECT_EQ(rx[1]->bytes, "VER\r\n");
-    const long long apart = rx[1]->ms - rx[0]->ms;
+    const long long apart = (rx[1]->at - rx[0]->at) / 1000;
     EXPECT_GE(apart, 950);
     EXPECT_LT(apart, 5000);
     EXPECT_EQ(f->TransferActive, 0);

@@ -11,12 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "common/failure.h"
 #include "fake_platform.h"
 #include "flasher/options.h"
 #include "hex_commands.h"
 #include "loader/loader.h"
-#include "simulated_port.h"
 
 namespace vantrel::testing {
 namespace {

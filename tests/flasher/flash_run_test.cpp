@@ -21,10 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "fake_platform.h"
 #include "flasher/dry_run.h"
 #include "hex_commands.h"
-#include "simulated_port.h"
 
 namespace vantrel::testing {
 namespace {
@@ -54,6 +54,35 @@ std::vector<std::string> taken(const boardsim::SimulatedPort& port, std::optiona
     return out;
 }
 
+// A port that shows what it received to its receive event alone: the
+// window's 20 ms tick always finds it empty. A run over it goes on only as
+// long as every reply is taken through the event, whatever the clock says.
+class EventOnlyPort final : public SerialComponent {
+  public:
+    explicit EventOnlyPort(std::unique_ptr<SerialComponent> inner) : inner_(std::move(inner)) {}
+    void setSettings(const QString& settings) override { inner_->setSettings(settings); }
+    void setCommPort(qint16 number) override { inner_->setCommPort(number); }
+    void setPortOpen(bool open) override { inner_->setPortOpen(open); }
+    bool portOpen() const override { return inner_->portOpen(); }
+    void setOutput(const QByteArray& data) override { inner_->setOutput(data); }
+    qint16 inBufferCount() override { return inEvent_ ? inner_->inBufferCount() : qint16(0); }
+    QByteArray input() override { return inEvent_ ? inner_->input() : QByteArray(); }
+    void setReceiveEvent(std::function<void()> onReceive) override {
+        if (!onReceive) return inner_->setReceiveEvent({});
+        inner_->setReceiveEvent([this, onReceive = std::move(onReceive)] {
+            inEvent_ = true;
+            onReceive();
+            inEvent_ = false;
+        });
+    }
+
+  private:
+    std::unique_ptr<SerialComponent> inner_;
+    bool inEvent_ = false;
+};
+
+enum class Reading { AnyTime, ReceiveEventOnly };
+
 // One run on simulated boards, with what it printed.
 struct RunOnSimulatedBoards {
     QString err;
@@ -64,7 +93,8 @@ struct RunOnSimulatedBoards {
     // `arguments` follow "vantrel-flash"; "@blink" stands for the example
     // file. `boardsPerPort`: the simulated boards' options per port (the
     // dry run's own for the others).
-    RunOnSimulatedBoards(std::vector<QString> arguments, const std::map<QString, QString>& boardsPerPort = {}) {
+    RunOnSimulatedBoards(std::vector<QString> arguments, const std::map<QString, QString>& boardsPerPort = {},
+                         Reading reading = Reading::AnyTime) {
         QStringList args{QStringLiteral("vantrel-flash")};
         for (QString& a : arguments) args << (a == u"@blink" ? blinkPath() : a);
         const flasher::CommandLine command = flasher::parseCommandLine(args);
@@ -78,6 +108,12 @@ struct RunOnSimulatedBoards {
         FlashRun::Setup setup;
         setup.options = command.options;
         setup.ports = boards->factory();
+        if (reading == Reading::ReceiveEventOnly)
+            setup.ports = [ports = setup.ports](const flasher::PortName& name) {
+                flasher::PortAccess access = ports(name);
+                access.port = std::make_unique<EventOnlyPort>(std::move(access.port));
+                return access;
+            };
         setup.err = [this](const QString& t) { err += t; };
         setup.out = [this](const QString& t) { out += t; };
         setup.sleeper = [] { return std::make_unique<FakeSleeper>(); };
@@ -168,6 +204,21 @@ TEST(FlashRun, ABusIsFlashedBoardAfterBoard) {
     EXPECT_EQ(order, (std::vector<int>{9, 3, 7}));
     EXPECT_TRUE(r.err.contains(QStringLiteral("COM3 @3: END: blink.hex downloaded and verified")))
         << r.err.toStdString();
+}
+
+// --fast applies to a dry run: the simulated port announces arriving bytes
+// as the real one does, so no reply waits for the window's tick. Over ports
+// that hide their bytes from the tick, a whole bus still ends with success.
+TEST(FlashRun, AFastDryRunTakesEveryReplyAsItArrives) {
+    RunOnSimulatedBoards r({"--port", "COM3", "--modbus", "3,7,9", "--fast", "--timeout", "5", "@blink"}, {},
+                           Reading::ReceiveEventOnly);
+    ASSERT_TRUE(r.go()) << r.err.toStdString();
+
+    EXPECT_EQ(r.run->exitCode(), ExitCode::Success) << r.err.toStdString();
+    EXPECT_EQ(r.results(), (QStringList{QStringLiteral("COM3 @3 END"), QStringLiteral("COM3 @7 END"),
+                                        QStringLiteral("COM3 @9 END")}));
+    const boardsim::SimulatedPort& sim = *r.boards->port(QStringLiteral("COM3"));
+    for (int address : {3, 7, 9}) EXPECT_EQ(taken(sim, address), everyLineInBothForms()) << "address " << address;
 }
 
 // The report's keys and their types, as docs/flasher.md documents them.

@@ -485,6 +485,10 @@ const QByteArray kNoise = QByteArray::fromHex("FF0142");            // ends like
 const QByteArray kErrorReply = withCrc(QByteArray::fromHex("0142") + "ERROR\r\n");
 const QByteArray kOkLine = withCrc(QByteArray::fromHex("0142") + "OK\r\n");
 const QByteArray kZeroCrcByte = withCrc(QByteArray::fromHex("0142") + "OK3068\r\n");  // CRC F9 00
+// "OK", then the CRC of what came so far, then CR LF: the CRC over the reply
+// comes to zero after its first six characters.
+const QByteArray kChancePayload = "OK" + crc16ModbusBytes(QByteArray::fromHex("0142") + "OK") + "\r\n";
+const QByteArray kChanceCrcInside = withCrc(QByteArray::fromHex("0142") + kChancePayload);
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, ModbusResync,
@@ -505,10 +509,15 @@ INSTANTIATE_TEST_SUITE_P(
         ResyncCase{"DoubledOkInOneTickSendsOneLine", {kOkLine + kOkLine}, {"OK\r\nOK\r\n"}, "OK\r\nOK\r\n"},
         ResyncCase{"ThreeOksInOneTickSendOneLine", {kOkReply + kOkReply + kOkReply}, {"OKOKOK"}, "OKOKOK"},
         ResyncCase{"OkNoiseOkInOneTickGoOnTogether", {kOkReply + kNoise + kOkReply}, {"OKOK"}, "OKOK"},
-        // This reply's CRC ends in a zero byte, so it also checks one
+        // This reply's CRC ends in a zero byte, so its CRC also checks one
         // character early; the reading that ends where the next reply starts
         // is the reply.
         ResyncCase{"ReplyWithAZeroCrcByteThenAnother", {kZeroCrcByte + kOkReply}, {"OK3068\r\nOK"}, "OK3068\r\nOK"},
+        // A CRC that comes to zero by chance inside a reply does not cut it.
+        ResyncCase{"ReplyWithAChanceCrcInsideThenAnother",
+                   {kChanceCrcInside + kOkReply},
+                   {kChancePayload + "OK"},
+                   QString::fromLatin1(kChancePayload + "OK")},
         ResyncCase{"RepliesRunTogetherThenAnother",
                    {kVerReply + kOkReply.left(3), kOkReply.mid(3), kOkReply},
                    {"VER=4.01\r\nOK", "OK"},

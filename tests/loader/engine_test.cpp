@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "boardsim/simulated_port.h"
 #include "loader/colors.h"
 #include "loader/loader.h"
-#include "simulated_port.h"
 #include "transfer/hex_file.h"
 
 namespace vantrel {

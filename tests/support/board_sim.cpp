@@ -18,13 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 int millisLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
@@ -46,44 +39,6 @@ std::string logArgument(const std::vector<std::string>& arguments) {
 }
 
 }  // namespace
-
-std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line) {
-    std::string_view fields[4];
-    for (auto& field : fields) {
-        const std::size_t space = line.find(' ');
-        if (space == std::string_view::npos) {
-            field = line;
-            line = {};
-        } else {
-            field = line.substr(0, space);
-            line.remove_prefix(space + 1);
-        }
-    }
-    if (fields[3].empty()) return std::nullopt;
-
-    BoardSimLogEntry entry;
-    const std::string ms(fields[0]);
-    char* end = nullptr;
-    entry.ms = std::strtoll(ms.c_str(), &end, 10);
-    if (ms.empty() || *end != '\0') return std::nullopt;
-    entry.direction = std::string(fields[1]);
-    if (fields[2] != "-") {
-        const std::string address(fields[2]);
-        entry.address = static_cast<int>(std::strtol(address.c_str(), &end, 10));
-        if (address.empty() || *end != '\0') return std::nullopt;
-    }
-    if (fields[3] != "-") {
-        if (fields[3].size() % 2 != 0) return std::nullopt;
-        for (std::size_t i = 0; i < fields[3].size(); i += 2) {
-            const int high = hexValue(fields[3][i]);
-            const int low = hexValue(fields[3][i + 1]);
-            if (high < 0 || low < 0) return std::nullopt;
-            entry.bytes.push_back(static_cast<char>(high * 16 + low));
-        }
-    }
-    entry.text = std::string(line);
-    return entry;
-}
 
 BoardSim::BoardSim(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
 
@@ -250,7 +205,7 @@ BoardSim::Log BoardSim::log() const {
     std::size_t start = 0;
     // Only whole lines: the last one may still be being written.
     for (std::size_t newline = text.find('\n'); newline != std::string::npos; newline = text.find('\n', start)) {
-        if (auto entry = parseBoardSimLogLine(std::string_view(text).substr(start, newline - start))) {
+        if (auto entry = boardsim::parseLogLine(std::string_view(text).substr(start, newline - start))) {
             entries.push_back(std::move(*entry));
         }
         start = newline + 1;

@@ -8,20 +8,11 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "boardsim/log_line.h"
+
 namespace vantrel::testing {
 
-// One line of the simulator's log (see docs/boardsim.md).
-struct BoardSimLogEntry {
-    long long ms = 0;            // milliseconds since the simulator started
-    std::string direction;       // "RX" command, "TX" reply, "IG" ignored bytes, "EV" event
-    std::optional<int> address;  // board's Modbus address; nullopt in plain mode
-    std::string bytes;           // RX/TX/IG: the raw bytes (hex decoded); EV: empty
-    std::string text;            // RX/TX: escaped bytes; IG: the reason; EV: the message
-};
-
-std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line);
-
-// Runs tools/boardsim as a child process for a test. The destructor stops it
+// Runs the boardsim program as a child process for a test. The destructor stops it
 // (SIGTERM by pid, then waits; SIGKILL if it does not go) and removes the
 // temporary folder holding the log.
 //
@@ -32,7 +23,8 @@ std::optional<BoardSimLogEntry> parseBoardSimLogLine(std::string_view line);
 //   sim.waitForLog([](const auto& log) { return !log.empty(); }, std::chrono::seconds(10));
 class BoardSim {
   public:
-    using Log = std::vector<BoardSimLogEntry>;
+    // The simulator's log, read with its own reader (see docs/boardsim.md).
+    using Log = std::vector<boardsim::LogEntry>;
 
     // `arguments` are boardsim options, e.g. {"--modbus", "1,2", "--reply-delay", "50"}.
     // Unless they name a --log, the log goes to a temporary file.

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "boardsim/options.h"
 
 #include <charconv>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <limits>
 #include <map>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMicrosPerMilli = 1000;
@@ -317,4 +317,4 @@ Other:
 )";
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 enum class RecordType : std::uint8_t {
     Data = 0x00,
@@ -45,4 +45,4 @@ RecordParse parseRecord(std::string_view digits);
 
 const char* describe(RecordError error);
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -1,8 +1,8 @@
-#include "framing.h"
+#include "boardsim/framing.h"
 
-#include "crc16.h"
+#include "boardsim/crc16.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr std::size_t kCrcSize = 2;
@@ -110,4 +110,4 @@ std::string_view stripLineEnd(std::string_view text) {
     return text;
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

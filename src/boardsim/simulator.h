@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "board.h"
-#include "framing.h"
-#include "log_line.h"
+#include "boardsim/board.h"
+#include "boardsim/framing.h"
+#include "boardsim/log_line.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 // A reply that leaves in two parts: its first `after` bytes on the wire
 // (Modbus framing included), then the rest `pause` later.
@@ -71,14 +71,19 @@ class Simulator {
     explicit Simulator(SimConfig config, LogSink log = {});
 
     // Bytes read from the port at `now`. With a baud rate they reach the
-    // boards one by one at wire speed, as later calls to advance() come due.
+    // boards one by one at wire speed: a command is taken at the time its
+    // last byte arrives, as later calls to advance() come due.
     void receive(Micros now, std::string_view bytes);
-    // Delivers input that has come due and settles quiet Modbus lines.
+    // Hands the boards the commands that have come due and settles quiet
+    // Modbus lines.
     void advance(Micros now);
     // Reply bytes due to be written by `now`.
     std::string takeDue(Micros now);
-    // When advance() or takeDue() next has something to do.
-    std::optional<Micros> nextDeadline() const;
+    // When advance() or takeDue() next has something to do. With `gather`,
+    // reply bytes that follow one another on the wire are let gather for up
+    // to that long, so that they can be written together: the deadline is
+    // the time the last of them is due.
+    std::optional<Micros> nextDeadline(Micros gather = 0) const;
 
     bool outputPending() const { return !output_.empty(); }
     // The record named by unplugAfterRecord was answered: the port is to go.
@@ -114,7 +119,7 @@ class Simulator {
     std::vector<Board> boards_;
     LineSplitter lines_;
     FrameAssembler frames_;
-    std::deque<std::pair<Micros, char>> input_;
+    std::deque<std::pair<Micros, Piece>> pieces_;  // cut from the input, handled at their time
     std::deque<OutByte> output_;
     std::mt19937 noise_;
     Micros lineFreeIn_ = 0;
@@ -126,4 +131,4 @@ class Simulator {
     bool unplugRequested_ = false;
 };
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

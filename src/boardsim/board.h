@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 // The texts a board sends. The loader looks for "VER=", "ERROR", "DOWNLOAD",
 // "FORMAT" and "OK"; the address reply deliberately contains none of them.
@@ -74,4 +74,4 @@ class Board {
     bool applicationRunning_ = false;
 };
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

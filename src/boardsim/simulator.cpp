@@ -1,8 +1,8 @@
-#include "simulator.h"
+#include "boardsim/simulator.h"
 
 #include <algorithm>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMicrosPerSecond = 1'000'000;
@@ -38,6 +38,9 @@ Micros Simulator::byteTime() const {
 
 void Simulator::receive(Micros now, std::string_view bytes) {
     if (unplugRequested_) return;  // the port is on its way out
+    // Each byte is cut into the stream at once, stamped with the time its
+    // last bit arrives; what it completes waits for that time in pieces_.
+    // So the boards wake once per command, not once per byte.
     const Micros step = byteTime();
     for (char byte : bytes) {
         Micros at = now;
@@ -45,36 +48,37 @@ void Simulator::receive(Micros now, std::string_view bytes) {
             lineFreeIn_ = std::max(lineFreeIn_, now) + step;
             at = lineFreeIn_;
         }
-        input_.emplace_back(at, byte);
+        deliver(at, byte);
     }
     advance(now);
 }
 
 void Simulator::advance(Micros now) {
-    while (!input_.empty() && input_.front().first <= now && !unplugRequested_) {
-        const auto [at, byte] = input_.front();
-        input_.pop_front();
-        deliver(at, byte);
+    while (!pieces_.empty() && pieces_.front().first <= now && !unplugRequested_) {
+        const auto [at, piece] = std::move(pieces_.front());
+        pieces_.pop_front();
+        handlePiece(at, piece);
     }
-    if (unplugRequested_) input_.clear();
+    if (unplugRequested_) pieces_.clear();
     if (config_.modbus && !frames_.empty() && now >= lastByteAt_ + frameGap()) {
         settle(lastByteAt_ + frameGap());
+        advance(now);
     }
 }
 
 void Simulator::deliver(Micros at, char byte) {
     if (!config_.modbus) {
-        for (const Piece& piece : lines_.push(byte)) handlePiece(at, piece);
+        for (Piece& piece : lines_.push(byte)) pieces_.emplace_back(at, std::move(piece));
         return;
     }
     // A pause longer than the frame gap ends whatever came before it.
     if (!frames_.empty() && at >= lastByteAt_ + frameGap()) settle(lastByteAt_ + frameGap());
     lastByteAt_ = at;
-    for (const Piece& piece : frames_.push(byte)) handlePiece(at, piece);
+    for (Piece& piece : frames_.push(byte)) pieces_.emplace_back(at, std::move(piece));
 }
 
 void Simulator::settle(Micros at) {
-    for (const Piece& piece : frames_.settle()) handlePiece(at, piece);
+    for (Piece& piece : frames_.settle()) pieces_.emplace_back(at, std::move(piece));
 }
 
 void Simulator::handlePiece(Micros at, const Piece& piece) {
@@ -131,7 +135,7 @@ void Simulator::command(Micros at, Board& board, std::string_view received) {
     if (reply) queueReply(at, address, *reply);
     if (record != 0 && record == config_.faults.unplugAfterRecord) {
         unplugRequested_ = true;
-        input_.clear();
+        pieces_.clear();
         lines_.clear();
         frames_.clear();
         note(at, "fault unplug-after " + std::to_string(record), logAddress(address));
@@ -234,17 +238,28 @@ std::string Simulator::takeDue(Micros now) {
     return due;
 }
 
-std::optional<Micros> Simulator::nextDeadline() const {
+std::optional<Micros> Simulator::nextDeadline(Micros gather) const {
     std::optional<Micros> next;
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
-    if (!input_.empty()) consider(input_.front().first);
-    if (!output_.empty()) consider(output_.front().at);
+    if (!pieces_.empty()) consider(pieces_.front().first);
+    if (!output_.empty()) {
+        // Bytes that follow one another on the wire may gather: the last of
+        // them within `gather` of the first is when they go together.
+        const Micros first = output_.front().at;
+        Micros last = first;
+        for (std::size_t i = 1; i < output_.size(); ++i) {
+            const Micros at = output_[i].at;
+            if (at - output_[i - 1].at > byteTime() || at - first > gather) break;
+            last = at;
+        }
+        consider(last);
+    }
     if (config_.modbus && !frames_.empty()) consider(lastByteAt_ + frameGap());
     return next;
 }
 
 void Simulator::reconnect(Micros now) {
-    input_.clear();
+    pieces_.clear();
     output_.clear();
     lines_.clear();
     frames_.clear();
@@ -266,4 +281,4 @@ std::optional<int> Simulator::logAddress(int address) const {
     return address;
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

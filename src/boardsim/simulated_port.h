@@ -8,12 +8,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 
+#include "boardsim/options.h"
+#include "boardsim/simulator.h"
 #include "connection/serial_component.h"
-#include "options.h"
-#include "simulator.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 // Microseconds on some clock; a port counts its time from its first reading.
 using Clock = std::function<Micros()>;
@@ -49,6 +50,9 @@ Clock steadyClock();
 //   are dropped, as a real port's open does.
 // - Once the record named by --unplug-after is answered and its reply read,
 //   the port reads closed, and writes and polls fail as on a vanished device.
+// - Like the QSerialPort adapter it has the receive event: while the port is
+//   open, a timer on the event loop runs it once reply bytes are waiting,
+//   at the time they are due on the port's clock.
 // --log and --ports-dir have no meaning here; the log is kept in memory.
 class SimulatedPort final : public vantrel::SerialComponent {
   public:
@@ -65,6 +69,7 @@ class SimulatedPort final : public vantrel::SerialComponent {
     void setOutput(const QByteArray& data) override;
     qint16 inBufferCount() override;
     QByteArray input() override;
+    void setReceiveEvent(std::function<void()> onReceive) override;
 
     // --- What happened --------------------------------------------------
     const QString& settings() const { return settings_; }
@@ -84,6 +89,9 @@ class SimulatedPort final : public vantrel::SerialComponent {
     // inputs delivered and replies due moved into the input buffer.
     void catchUp(Micros t);
     void unplugWhenDrained(Micros t);
+    // Sets the receive event's timer for the next reply bytes, if any.
+    void announce();
+    void onReceiveTimer();
     bool present(Micros t) const;
     void requireOpen() const;
     QString portName() const;
@@ -99,6 +107,8 @@ class SimulatedPort final : public vantrel::SerialComponent {
     int openAttempts_ = 0;
     bool open_ = false;
     QByteArray buffer_;
+    std::function<void()> onReceive_;
+    QTimer receiveTimer_;
 
     std::optional<Micros> appearAt_;
     bool gone_ = false;                    // unplugged and not yet back
@@ -106,4 +116,4 @@ class SimulatedPort final : public vantrel::SerialComponent {
     std::optional<Micros> replugAt_;
 };
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

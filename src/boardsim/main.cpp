@@ -1,6 +1,6 @@
 // boardsim: PIC boards with a resident serial bootloader behind a
 // pseudo-terminal, for the loader's end-to-end tests and for trying it by hand.
-// All protocol logic lives in boardsim_core; this file does the I/O.
+// All protocol logic lives in the library vantrel_boardsim; this file does the I/O.
 
 #include <cerrno>
 #include <chrono>
@@ -19,13 +19,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "options.h"
-#include "simulator.h"
+#include "boardsim/options.h"
+#include "boardsim/simulator.h"
 #include "vantrel_version.h"
 
 namespace {
 
-using boardsim::Micros;
+using vantrel::boardsim::Micros;
 
 constexpr Micros kMicrosPerMilli = 1000;
 constexpr Micros kMicrosPerSecond = 1'000'000;
@@ -37,6 +37,11 @@ constexpr Micros kMicrosPerSecond = 1'000'000;
 constexpr Micros kUnplugDrainLimit = 2 * kMicrosPerSecond;
 constexpr Micros kUnplugDrainCheck = 5 * kMicrosPerMilli;
 constexpr Micros kUnplugSettle = 250 * kMicrosPerMilli;
+// Reply bytes that follow one another on the wire gather for up to this long
+// and go out in one write, as a UART's receive FIFO or a USB adapter hands
+// them over: a reply still ends when its last byte is due, and the process
+// wakes once per reply instead of once per byte.
+constexpr Micros kGatherReply = kMicrosPerMilli;
 
 int signalPipe[2] = {-1, -1};
 
@@ -174,14 +179,16 @@ int main(int argc, char** argv) {
     // Built as boardsim, installed as vantrel-boardsim: it speaks with the name it was started as.
     std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : "boardsim";
     program.erase(0, program.find_last_of('/') + 1);
-    const boardsim::ParseResult parsed = boardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const vantrel::boardsim::ParseResult parsed =
+        vantrel::boardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), parsed.error.c_str(), boardsim::usage(program).c_str());
+        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), parsed.error.c_str(),
+                     vantrel::boardsim::usage(program).c_str());
         return 2;
     }
-    const boardsim::Options& options = parsed.options;
+    const vantrel::boardsim::Options& options = parsed.options;
     if (options.help) {
-        std::fputs(boardsim::usage(program).c_str(), stdout);
+        std::fputs(vantrel::boardsim::usage(program).c_str(), stdout);
         return 0;
     }
     if (options.version) {
@@ -207,9 +214,9 @@ int main(int argc, char** argv) {
         return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     };
 
-    boardsim::Simulator sim(options.sim, [log](const boardsim::LogEntry& entry) {
+    vantrel::boardsim::Simulator sim(options.sim, [log](const vantrel::boardsim::LogEntry& entry) {
         if (log == nullptr) return;
-        std::fputs((boardsim::formatLogLine(entry) + "\n").c_str(), log);
+        std::fputs((vantrel::boardsim::formatLogLine(entry) + "\n").c_str(), log);
         std::fflush(log);
     });
 
@@ -222,9 +229,9 @@ int main(int argc, char** argv) {
     Links links;
     std::optional<Micros> appearAt;
     if (options.com) {
-        const std::string dir = options.portsDir.empty()
-                                    ? boardsim::defaultPortsDir(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
-                                    : options.portsDir;
+        const std::string dir = options.portsDir.empty() ? vantrel::boardsim::defaultPortsDir(
+                                                               std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
+                                                         : options.portsDir;
         if (!makeDirs(dir)) {
             std::fprintf(stderr, "boardsim: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
             return 3;
@@ -314,7 +321,7 @@ int main(int argc, char** argv) {
         auto consider = [&wake](std::optional<Micros> at) {
             if (at) wake = wake ? std::min(*wake, *at) : *at;
         };
-        if (pty) consider(sim.nextDeadline());
+        if (pty) consider(sim.nextDeadline(kGatherReply));
         consider(appearAt);
         consider(replugAt);
         if (drainSince >= 0) consider(t + kUnplugDrainCheck);

@@ -1,11 +1,11 @@
-#include "simulated_port.h"
+#include "boardsim/simulated_port.h"
 
 #include <algorithm>
 #include <chrono>
 
 #include "common/failure.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr Micros kMicrosPerSecond = 1'000'000;
@@ -42,6 +42,9 @@ SimulatedPort::SimulatedPort(Options options, Clock clock)
       sim_(options_.sim, [this](const LogEntry& entry) { log_.push_back(entry); }) {
     if (options_.appearAfter) appearAt_ = seconds(*options_.appearAfter);
     sim_.note(0, ("ready in-process " + portName()).trimmed().toStdString());
+    receiveTimer_.setSingleShot(true);
+    receiveTimer_.setTimerType(Qt::PreciseTimer);
+    receiveTimer_.callOnTimeout([this] { onReceiveTimer(); });
 }
 
 SimulatedPort::SimulatedPort(SimConfig config, Clock clock)
@@ -84,6 +87,7 @@ void SimulatedPort::setPortOpen(bool open) {
     open_ = true;
     // Opening a port discards what was waiting in it.
     buffer_.clear();
+    announce();
 }
 
 bool SimulatedPort::portOpen() const {
@@ -100,6 +104,7 @@ void SimulatedPort::setOutput(const QByteArray& data) {
     requireOpen();
     sim_.receive(t, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     unplugWhenDrained(t);
+    announce();
 }
 
 qint16 SimulatedPort::inBufferCount() {
@@ -160,6 +165,40 @@ void SimulatedPort::unplugWhenDrained(Micros t) {
     if (options_.replugAfter) replugAt_ = t + seconds(*options_.replugAfter);
 }
 
+void SimulatedPort::setReceiveEvent(std::function<void()> onReceive) {
+    onReceive_ = std::move(onReceive);
+    announce();
+}
+
+void SimulatedPort::announce() {
+    if (!onReceive_ || !open_ || gone_) {
+        receiveTimer_.stop();
+        return;
+    }
+    if (!buffer_.isEmpty()) {
+        receiveTimer_.start(0);
+        return;
+    }
+    const std::optional<Micros> next = sim_.nextDeadline();
+    if (!next) {
+        receiveTimer_.stop();
+        return;
+    }
+    // Whole milliseconds, rounded up: the event never comes before the bytes.
+    const Micros wait = std::max<Micros>(0, *next - now());
+    receiveTimer_.start(static_cast<int>((wait + 999) / 1000));
+}
+
+void SimulatedPort::onReceiveTimer() {
+    catchUp(now());
+    if (open_ && !buffer_.isEmpty() && onReceive_) {
+        // The event may close the port, or set another event: run a copy.
+        const std::function<void()> onReceive = onReceive_;
+        onReceive();
+    }
+    if (!receiveTimer_.isActive()) announce();
+}
+
 std::vector<std::string> SimulatedPort::commands() const {
     std::vector<std::string> out;
     for (const LogEntry& entry : log_) {
@@ -168,4 +207,4 @@ std::vector<std::string> SimulatedPort::commands() const {
     return out;
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

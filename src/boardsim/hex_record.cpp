@@ -1,6 +1,6 @@
-#include "hex_record.h"
+#include "boardsim/hex_record.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 int hexValue(char c) {
@@ -83,4 +83,4 @@ const char* describe(RecordError error) {
     return "?";
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "simulator.h"
+#include "boardsim/simulator.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 struct Options {
     SimConfig sim;
@@ -38,4 +38,4 @@ std::string usage(const std::string& program = "boardsim");
 // $XDG_CONFIG_HOME/vantrel/ports, with XDG_CONFIG_HOME defaulting to ~/.config.
 std::string defaultPortsDir(const char* xdgConfigHome, const char* home);
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

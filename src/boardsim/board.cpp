@@ -1,8 +1,8 @@
-#include "board.h"
+#include "boardsim/board.h"
 
-#include "hex_record.h"
+#include "boardsim/hex_record.h"
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr std::uint8_t kErased = 0xFF;
@@ -111,4 +111,4 @@ void Board::powerCycle() {
     applicationRunning_ = false;
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

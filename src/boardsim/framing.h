@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 
 // [address][payload][CRC lo][CRC hi]
 std::string buildFrame(std::uint8_t address, std::string_view payload);
@@ -63,4 +63,4 @@ class FrameAssembler {
 std::string_view framePayload(std::string_view frame);
 std::string_view stripLineEnd(std::string_view text);
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim

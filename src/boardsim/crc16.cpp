@@ -1,8 +1,8 @@
-#include "crc16.h"
+#include "boardsim/crc16.h"
 
 #include <array>
 
-namespace boardsim {
+namespace vantrel::boardsim {
 namespace {
 
 constexpr std::array<std::uint16_t, 256> makeTable() {
@@ -33,4 +33,4 @@ std::uint16_t crc16Modbus(std::string_view data, std::uint16_t crc) {
     return crc16Modbus(std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), crc);
 }
 
-}  // namespace boardsim
+}  // namespace vantrel::boardsim
