@@ -69,7 +69,7 @@ PREFIX ?= /usr/local
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, from a build of its own: Release, no tests, installed
+# The Debian packages, from a build of their own: Release, no tests, installed
 # under /usr, with Debian's hardening flags (dpkg-buildflags).
 PACKAGE_BUILD ?= build-package
 PACKAGE_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
@@ -80,11 +80,17 @@ $(PACKAGE_BUILD)/CMakeCache.txt:
 	  $(CMAKE) -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF \
 	  -DCMAKE_INSTALL_PREFIX=/usr
 
+# Two packages: vantrel (the window) and vantrel-flash (the flasher and the
+# simulated board); packages of an earlier version are cleared first.
+PACKAGE_FILES = $(PACKAGE_BUILD)/vantrel_*_$$(dpkg --print-architecture).deb \
+	$(PACKAGE_BUILD)/vantrel-flash_*_$$(dpkg --print-architecture).deb
+
 package: deps $(PACKAGE_BUILD)/CMakeCache.txt
 	$(CMAKE) --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/*.deb
 	cd $(PACKAGE_BUILD) && cpack -G DEB
-	lintian --fail-on error,warning $(PACKAGE_BUILD)/vantrel_*_$$(dpkg --print-architecture).deb
-	@echo "package: $$(ls $(PACKAGE_BUILD)/vantrel_*_$$(dpkg --print-architecture).deb)"
+	lintian --fail-on error,warning $(PACKAGE_FILES)
+	@echo "package:"; ls $(PACKAGE_FILES)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the whole test suite,
 # less the install checks (packaging runs none of our code). Any report fails

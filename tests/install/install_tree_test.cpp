@@ -1,10 +1,12 @@
-// The install tree in a scratch DESTDIR (prefix /usr): what is there, and
-// that each piece works where the desktop and the shell look for it.
+// The install tree in scratch DESTDIRs (prefix /usr), one per package and one
+// of the whole install: what is there, and that each piece works where the
+// desktop and the shell look for it.
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -14,16 +16,44 @@
 #include "app/startup.h"
 #include "flasher/exit_codes.h"
 #include "install_support.h"
+#include "qt_printers.h"
 
 namespace vantrel::testing {
 namespace {
 
 const QString kStage = QStringLiteral(VANTREL_STAGE);
-const QString kUsr = kStage + QStringLiteral("/usr");
 const QString kAppId = QStringLiteral(VANTREL_APP_ID);
 const QString kVersion = QStringLiteral(VANTREL_PROJECT_VERSION);
 const QList<int> kIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
-const char* const kCommands[] = {"vantrel", "vantrel-flash", "vantrel-boardsim"};
+// The two packages, each staged alone from its install component, and the
+// whole install.
+const QString kWindow = QStringLiteral("vantrel");
+const QString kFlasher = QStringLiteral("vantrel-flash");
+const QString kAll = QStringLiteral("all");
+
+QString rootOf(const QString& package) {
+    return kStage + u'/' + package;
+}
+QString usrOf(const QString& package) {
+    return rootOf(package) + QStringLiteral("/usr");
+}
+
+struct Command {
+    const char* name;
+    const char* package;
+};
+const Command kCommands[] = {
+    {"vantrel", "vantrel"},
+    {"vantrel-flash", "vantrel-flash"},
+    {"vantrel-boardsim", "vantrel-flash"},
+};
+
+QString packageOf(const QString& command) {
+    for (const Command& c : kCommands)
+        if (command == QLatin1String(c.name)) return QString::fromLatin1(c.package);
+    ADD_FAILURE() << "no package holds " << command.toStdString();
+    return kAll;
+}
 
 // The installed commands run without a display and without the build tree.
 QProcessEnvironment commandEnvironment() {
@@ -34,75 +64,131 @@ QProcessEnvironment commandEnvironment() {
     return env;
 }
 
+QString programOf(const QString& command) {
+    return usrOf(packageOf(command)) + QStringLiteral("/bin/") + command;
+}
+
+QString manPagePath(const QString& command) {
+    return usrOf(packageOf(command)) + QStringLiteral("/share/man/man1/") + command + QStringLiteral(".1.gz");
+}
+
 QString manPage(const QString& command) {
-    return gunzip(kUsr + QStringLiteral("/share/man/man1/") + command + QStringLiteral(".1.gz"));
+    return gunzip(manPagePath(command));
 }
 
 QString helpOf(const QString& command) {
-    const RunResult r = run(kUsr + QStringLiteral("/bin/") + command, {QStringLiteral("--help")}, commandEnvironment());
+    const RunResult r = run(programOf(command), {QStringLiteral("--help")}, commandEnvironment());
     EXPECT_TRUE(r.normalExit && r.code == 0) << command.toStdString() << ": " << r.err.toStdString();
     return r.out;
 }
 
-TEST(InstallTree, HoldsExactlyWhatIsDelivered) {
-    QStringList expected{
-        "usr/",
-        "usr/bin/",
-        "usr/bin/vantrel",
+// Every folder on the way to each file, and the files.
+QStringList withFolders(const QStringList& files) {
+    QSet<QString> entries;
+    for (const QString& file : files) {
+        entries.insert(file);
+        for (qsizetype slash = file.indexOf(u'/'); slash >= 0; slash = file.indexOf(u'/', slash + 1))
+            entries.insert(file.left(slash + 1));
+    }
+    QStringList sorted(entries.begin(), entries.end());
+    sorted.sort();
+    return sorted;
+}
+
+QStringList filesOf(const QString& package) {
+    if (package == kWindow) {
+        QStringList files{
+            "usr/bin/vantrel",
+            "usr/share/applications/" + kAppId + ".desktop",
+            "usr/share/doc/vantrel/README.md",
+            "usr/share/doc/vantrel/changelog.gz",
+            "usr/share/doc/vantrel/copyright",
+            "usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg",
+            "usr/share/man/man1/vantrel.1.gz",
+            "usr/share/metainfo/" + kAppId + ".metainfo.xml",
+        };
+        for (int size : kIconSizes)
+            files << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/").arg(size) + kAppId + ".png";
+        return files;
+    }
+    return {
         "usr/bin/vantrel-boardsim",
         "usr/bin/vantrel-flash",
-        "usr/share/",
-        "usr/share/applications/",
-        "usr/share/applications/" + kAppId + ".desktop",
-        "usr/share/bash-completion/",
-        "usr/share/bash-completion/completions/",
         "usr/share/bash-completion/completions/vantrel-flash",
-        "usr/share/doc/",
-        "usr/share/doc/vantrel/",
-        "usr/share/doc/vantrel/README.md",
-        "usr/share/doc/vantrel/boardsim.md",
-        "usr/share/doc/vantrel/changelog.gz",
-        "usr/share/doc/vantrel/copyright",
-        "usr/share/doc/vantrel/examples/",
-        "usr/share/doc/vantrel/examples/60-vantrel.rules",
-        "usr/share/doc/vantrel/flasher.md",
-        "usr/share/icons/",
-        "usr/share/icons/hicolor/",
-        "usr/share/icons/hicolor/scalable/",
-        "usr/share/icons/hicolor/scalable/apps/",
-        "usr/share/icons/hicolor/scalable/apps/" + kAppId + ".svg",
-        "usr/share/man/",
-        "usr/share/man/man1/",
+        "usr/share/doc/vantrel-flash/README.md",
+        "usr/share/doc/vantrel-flash/boardsim.md",
+        "usr/share/doc/vantrel-flash/changelog.gz",
+        "usr/share/doc/vantrel-flash/copyright",
+        "usr/share/doc/vantrel-flash/examples/60-vantrel.rules",
+        "usr/share/doc/vantrel-flash/flasher.md",
         "usr/share/man/man1/vantrel-boardsim.1.gz",
         "usr/share/man/man1/vantrel-flash.1.gz",
-        "usr/share/man/man1/vantrel.1.gz",
-        "usr/share/metainfo/",
-        "usr/share/metainfo/" + kAppId + ".metainfo.xml",
     };
-    for (int size : kIconSizes) {
-        const QString folder = QStringLiteral("usr/share/icons/hicolor/%1x%1/").arg(size);
-        expected << folder << folder + "apps/" << folder + "apps/" + kAppId + ".png";
+}
+
+class PackageTree : public ::testing::TestWithParam<QString> {};
+
+// Each package holds its own programs, manual pages and documentation folder
+// with its copyright and changelog, as Debian wants of every package.
+TEST_P(PackageTree, HoldsExactlyWhatIsDelivered) {
+    EXPECT_EQ(treeOf(rootOf(GetParam())).join(u'\n').toStdString(),
+              withFolders(filesOf(GetParam())).join(u'\n').toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, PackageTree, ::testing::Values(kWindow, kFlasher),
+                         [](const auto& info) { return QString(info.param).remove(u'-').toStdString(); });
+
+// Every install rule names its package: the two together are the whole
+// install, and no file is in both (dpkg would refuse the second).
+TEST(InstallTree, IsTheTwoPackagesTogether) {
+    const QStringList window = treeOf(rootOf(kWindow));
+    const QStringList flasher = treeOf(rootOf(kFlasher));
+    QStringList both = window + flasher;
+    both.removeDuplicates();
+    both.sort();
+    EXPECT_EQ(treeOf(rootOf(kAll)).join(u'\n').toStdString(), both.join(u'\n').toStdString());
+    for (const QString& entry : window) {
+        if (!entry.endsWith(u'/')) {
+            EXPECT_FALSE(flasher.contains(entry)) << entry.toStdString();
+        }
     }
-    expected.sort();
-    EXPECT_EQ(treeOf(kStage).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+}
+
+// Manual pages name files of the packages by their installed paths; each must
+// be there once both are installed.
+TEST(InstallTree, FilesNamedByTheManualPagesAreInstalled) {
+    static const QRegularExpression path(QStringLiteral("/usr/share/doc/[^\\s]+"));
+    static const QRegularExpression font(QStringLiteral("\\\\f[BIRP]"));
+    int named = 0;
+    for (const Command& c : kCommands) {
+        QString roff = manPage(QString::fromLatin1(c.name));
+        roff.remove(font).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        for (const auto& m : path.globalMatch(roff)) {
+            QString file = m.captured();
+            while (file.endsWith(u'.') || file.endsWith(u',')) file.chop(1);
+            ++named;
+            EXPECT_TRUE(QFileInfo::exists(rootOf(kAll) + file)) << c.name << " names " << file.toStdString();
+        }
+    }
+    EXPECT_GT(named, 0) << "no documentation path read from the manual pages";
 }
 
 TEST(InstallTree, ProgramsAreExecutableAndDataIsNot) {
-    for (const QString& entry : treeOf(kStage)) {
+    for (const QString& entry : treeOf(rootOf(kAll))) {
         if (entry.endsWith(u'/')) continue;
-        const bool executable = QFileInfo(kStage + u'/' + entry).isExecutable();
+        const bool executable = QFileInfo(rootOf(kAll) + u'/' + entry).isExecutable();
         EXPECT_EQ(executable, entry.startsWith(QStringLiteral("usr/bin/"))) << entry.toStdString();
     }
 }
 
-class InstalledCommand : public ::testing::TestWithParam<const char*> {
+// Each command from its own package alone.
+class InstalledCommand : public ::testing::TestWithParam<Command> {
   protected:
-    static QString command() { return QString::fromLatin1(GetParam()); }
+    static QString command() { return QString::fromLatin1(GetParam().name); }
 };
 
 TEST_P(InstalledCommand, ReportsTheProjectVersion) {
-    const RunResult r =
-        run(kUsr + QStringLiteral("/bin/") + command(), {QStringLiteral("--version")}, commandEnvironment());
+    const RunResult r = run(programOf(command()), {QStringLiteral("--version")}, commandEnvironment());
     ASSERT_TRUE(r.started);
     EXPECT_TRUE(r.normalExit);
     EXPECT_EQ(r.code, 0);
@@ -130,7 +216,7 @@ TEST_P(InstalledCommand, ManualPageListsTheOptionsOfHelp) {
 
 TEST_P(InstalledCommand, ManualPageIsCleanForMandoc) {
     ASSERT_TRUE(onPath(QStringLiteral("mandoc"))) << "mandoc is missing: make deps";
-    const QString page = kUsr + QStringLiteral("/share/man/man1/") + command() + QStringLiteral(".1.gz");
+    const QString page = manPagePath(command());
     const RunResult r = run(QStringLiteral("mandoc"), {QStringLiteral("-T"), QStringLiteral("lint"), page});
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.isEmpty() && r.err.isEmpty()) << r.out.toStdString() << r.err.toStdString();
@@ -140,8 +226,9 @@ TEST_P(InstalledCommand, ManualPageIsCleanForMandoc) {
     EXPECT_TRUE(roff.contains(QStringLiteral("\"Vantrel ") + kVersion + u'"'));
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, InstalledCommand, ::testing::ValuesIn(kCommands),
-                         [](const auto& info) { return QString::fromLatin1(info.param).remove(u'-').toStdString(); });
+INSTANTIATE_TEST_SUITE_P(Commands, InstalledCommand, ::testing::ValuesIn(kCommands), [](const auto& info) {
+    return QString::fromLatin1(info.param.name).remove(u'-').toStdString();
+});
 
 TEST(ManualPages, ExitStatusesAreThoseOfThePrograms) {
     std::set<int> flasher;
@@ -152,7 +239,8 @@ TEST(ManualPages, ExitStatusesAreThoseOfThePrograms) {
 
 TEST(Icons, EachPngHasTheSizeOfItsFolderAndShowsTheChip) {
     for (int size : kIconSizes) {
-        const QString path = kUsr + QStringLiteral("/share/icons/hicolor/%1x%1/apps/").arg(size) + kAppId + ".png";
+        const QString path =
+            usrOf(kWindow) + QStringLiteral("/share/icons/hicolor/%1x%1/apps/").arg(size) + kAppId + ".png";
         const QImage image(path);
         ASSERT_FALSE(image.isNull()) << path.toStdString();
         EXPECT_EQ(image.size(), QSize(size, size)) << path.toStdString();
@@ -171,7 +259,7 @@ TEST(Icons, EachPngHasTheSizeOfItsFolderAndShowsTheChip) {
 }
 
 TEST(Icons, SvgIsWellFormedOnTheIconGrid) {
-    QFile file(kUsr + QStringLiteral("/share/icons/hicolor/scalable/apps/") + kAppId + ".svg");
+    QFile file(usrOf(kWindow) + QStringLiteral("/share/icons/hicolor/scalable/apps/") + kAppId + ".svg");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QXmlStreamReader xml(&file);
     int shapes = 0;
@@ -188,7 +276,7 @@ TEST(Icons, SvgIsWellFormedOnTheIconGrid) {
 
 TEST(DesktopEntry, ValidatesAndStartsTheInstalledWindowWithItsIcon) {
     ASSERT_TRUE(onPath(QStringLiteral("desktop-file-validate"))) << "desktop-file-utils is missing: make deps";
-    const QString entry = kUsr + QStringLiteral("/share/applications/") + kAppId + ".desktop";
+    const QString entry = usrOf(kWindow) + QStringLiteral("/share/applications/") + kAppId + ".desktop";
     const RunResult r = run(QStringLiteral("desktop-file-validate"), {entry});
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
@@ -197,13 +285,13 @@ TEST(DesktopEntry, ValidatesAndStartsTheInstalledWindowWithItsIcon) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QString text = QString::fromUtf8(file.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral("\nExec=vantrel\n")));
-    EXPECT_TRUE(QFileInfo(kUsr + QStringLiteral("/bin/vantrel")).isExecutable());
+    EXPECT_TRUE(QFileInfo(usrOf(kWindow) + QStringLiteral("/bin/vantrel")).isExecutable());
     EXPECT_TRUE(text.contains(QStringLiteral("\nIcon=") + kAppId + u'\n'));
 }
 
 TEST(Metainfo, ValidatesAndNamesTheReleaseOfTheProject) {
     ASSERT_TRUE(onPath(QStringLiteral("appstreamcli"))) << "appstream is missing: make deps";
-    const QString path = kUsr + QStringLiteral("/share/metainfo/") + kAppId + ".metainfo.xml";
+    const QString path = usrOf(kWindow) + QStringLiteral("/share/metainfo/") + kAppId + ".metainfo.xml";
     const RunResult r =
         run(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
@@ -234,7 +322,7 @@ RunResult complete(const QStringList& words, const QProcessEnvironment& env = co
         "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
         "_vantrel_flash; printf '%s\\n' \"${COMPREPLY[@]}\"");
     QStringList arguments{QStringLiteral("-c"), script, QStringLiteral("bash"),
-                          kUsr + QStringLiteral("/share/bash-completion/completions/vantrel-flash")};
+                          usrOf(kFlasher) + QStringLiteral("/share/bash-completion/completions/vantrel-flash")};
     return run(QStringLiteral("bash"), arguments + words, env);
 }
 
@@ -248,7 +336,7 @@ TEST(BashCompletion, OffersTheLongOptionsOfHelp) {
     QSet<QString> expected;
     for (const auto& [name, value] : optionsOfHelp(helpOf(QStringLiteral("vantrel-flash"))))
         if (name.startsWith(QStringLiteral("--"))) expected.insert(name);
-    const RunResult r = complete({kUsr + QStringLiteral("/bin/vantrel-flash"), QStringLiteral("--")});
+    const RunResult r = complete({usrOf(kFlasher) + QStringLiteral("/bin/vantrel-flash"), QStringLiteral("--")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(linesOf(r.out), expected);
 }
@@ -260,7 +348,7 @@ TEST(BashCompletion, OffersTheSpeedsTheFlasherTakes) {
     EXPECT_EQ(speeds, (QSet<QString>{"9600", "19200", "115200", "usb"}));
     // Each is one the flasher accepts: its usage check refuses a bad speed with code 2, before any port.
     for (const QString& speed : speeds) {
-        const RunResult flash = run(kUsr + QStringLiteral("/bin/vantrel-flash"),
+        const RunResult flash = run(usrOf(kFlasher) + QStringLiteral("/bin/vantrel-flash"),
                                     {QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--speed"), speed,
                                      QStringLiteral("--timeout"), QStringLiteral("bad")},
                                     commandEnvironment());
@@ -277,7 +365,7 @@ TEST(BashCompletion, OffersThePortsOfList) {
     QProcessEnvironment env = commandEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
 
-    const QString flasher = kUsr + QStringLiteral("/bin/vantrel-flash");
+    const QString flasher = usrOf(kFlasher) + QStringLiteral("/bin/vantrel-flash");
     const RunResult r = complete({flasher, QStringLiteral("--port"), QStringLiteral("CO")}, env);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(linesOf(r.out).contains(QStringLiteral("COM7"))) << r.out.toStdString();

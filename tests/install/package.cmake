@@ -1,4 +1,4 @@
-# Builds the Debian package of the build into a scratch folder, afresh.
+# Builds the Debian packages of the build into a scratch folder, afresh.
 #   cmake -DBUILD=<build folder> -DOUT=<scratch folder> -DCPACK=<cpack> -P package.cmake
 file(REMOVE_RECURSE "${OUT}")
 execute_process(COMMAND "${CPACK}" -G DEB -B "${OUT}" --config "${BUILD}/CPackConfig.cmake"
