@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QMap>
+#include <QStringList>
 
 namespace vantrel::flasher {
 
@@ -69,6 +71,22 @@ QByteArray reportJson(const QList<BoardResult>& boards) {
         array.append(o);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QString summaryHeadline(const QList<BoardResult>& boards, double seconds) {
+    QMap<QString, int> counts;
+    QStringList order;
+    for (const BoardResult& r : boards) {
+        if (!counts.contains(r.result)) order << r.result;
+        ++counts[r.result];
+    }
+    QStringList tally;
+    for (const QString& result : order) tally << QStringLiteral("%1 %2").arg(counts[result]).arg(result);
+    return QStringLiteral("summary: %1 board%2: %3 in %4 s")
+        .arg(boards.size())
+        .arg(boards.size() == 1 ? QString() : QStringLiteral("s"))
+        .arg(tally.join(QStringLiteral(", ")))
+        .arg(seconds, 0, 'f', 1);
 }
 
 ExitCode runExitCode(const QList<BoardResult>& boards) {

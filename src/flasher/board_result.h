@@ -41,6 +41,11 @@ QString boardLabel(const QString& port, std::optional<int> address);
 // and seconds.
 QByteArray reportJson(const QList<BoardResult>& boards);
 
+// The summary's first line: the boards, how many ended how (in the order the
+// outcomes first appear) and the run's whole time:
+// "summary: 6 boards: 5 END, 1 ERROR in 12.4 s".
+QString summaryHeadline(const QList<BoardResult>& boards, double seconds);
+
 // The run's exit code: 0 when every board succeeded, otherwise the code of
 // the first board that failed, in the order given.
 ExitCode runExitCode(const QList<BoardResult>& boards);

@@ -52,10 +52,18 @@ void Lanes::print(const QString& text) {
     draw();
 }
 
+void Lanes::setFooter(const QString& text) {
+    if (text == footer_) return;
+    erase();
+    footer_ = text;
+    draw();
+}
+
 void Lanes::finish() {
     if (drawn_ > 0) err_(QStringLiteral("\n"));
     drawn_ = 0;
     lanes_.clear();
+    footer_.clear();
 }
 
 void Lanes::erase() {
@@ -68,13 +76,15 @@ void Lanes::erase() {
 }
 
 void Lanes::draw() {
+    QStringList lines = lanes_;
+    if (!footer_.isEmpty()) lines.append(footer_);
     QString block;
-    for (qsizetype i = 0; i < lanes_.size(); ++i) {
-        block += fitToWidth(lanes_[i], width_) + QStringLiteral("\x1b[K");
-        if (i + 1 < lanes_.size()) block += u'\n';
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        block += fitToWidth(lines[i], width_) + QStringLiteral("\x1b[K");
+        if (i + 1 < lines.size()) block += u'\n';
     }
     if (!block.isEmpty()) err_(block);
-    drawn_ = static_cast<int>(lanes_.size());
+    drawn_ = static_cast<int>(lines.size());
 }
 
 QString passName(Pass pass) {
@@ -165,6 +175,13 @@ void Console::beginTransfer(int lines, int passes) {
     startedMs_ = clock_();
     drawnMs_ = -1;
     inTransfer_ = true;
+    transferEnded_ = false;
+}
+
+std::optional<Console::Figures> Console::transferFigures() const {
+    if (transferEnded_) return Figures{endRate_, 0};
+    if (!inTransfer_) return std::nullopt;
+    return figures(lastLine_, lastTotal_);
 }
 
 Console::Figures Console::figures(int line, int total) const {
@@ -226,13 +243,17 @@ void Console::lineSent(Pass pass, int line, int total) {
     const int tenth = total > 0 ? static_cast<int>(static_cast<qint64>(line) * 10 / total) : 0;
     if (tenth > lastTenth_) {
         lastTenth_ = tenth;
-        err_(
-            labelled(QStringLiteral("%1 %2%  %3\n").arg(passName(pass)).arg(tenth * 10, 3).arg(describe(line, total))));
+        QString progress =
+            QStringLiteral("%1 %2%  %3").arg(passName(pass)).arg(tenth * 10, 3).arg(describe(line, total));
+        if (runLeft_) progress += QStringLiteral(", run %1 left").arg(formatDuration(runLeft_()));
+        err_(labelled(progress + u'\n'));
     }
 }
 
 void Console::endTransfer() {
     if (!inTransfer_) return;
+    endRate_ = figures(lastLine_, lastTotal_).rate;
+    transferEnded_ = true;
     inTransfer_ = false;
     if (lanes_ != nullptr) {
         if (drawnMs_ >= 0) drawBar(lastLine_, lastTotal_);

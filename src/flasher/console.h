@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,8 @@ class Lanes {
     void set(int lane, const QString& text);
     // Whole lines above the lanes.
     void print(const QString& text);
+    // One line under all the lanes, however many are added later (empty: none).
+    void setFooter(const QString& text);
     // Leaves the lanes standing and the cursor below them.
     void finish();
 
@@ -35,7 +38,8 @@ class Lanes {
 
     Sink err_;
     QStringList lanes_;
-    int drawn_ = 0;  // lanes on the screen now
+    QString footer_;
+    int drawn_ = 0;  // lines on the screen now
     int width_ = 0;
 };
 
@@ -91,11 +95,19 @@ class Console {
 
     static Clock monotonicClock();
 
-  private:
     struct Figures {
         double rate = 0.0;        // lines per second; 0 while unknown
         qint64 secondsLeft = -1;  // -1 while unknown
     };
+    // The transfer's figures now, for the time left of a whole run: nothing
+    // before it began; once it ended, its last rate and nothing left.
+    std::optional<Figures> transferFigures() const;
+
+    // The whole run's time left in seconds (-1: unknown), said on every
+    // progress line into a log or a pipe; not given: not said.
+    void setRunTimeLeft(std::function<qint64()> secondsLeft) { runLeft_ = std::move(secondsLeft); }
+
+  private:
     Figures figures(int line, int total) const;
     QString describe(int line, int total) const;
     void drawBar(int line, int total);
@@ -124,6 +136,9 @@ class Console {
     int lastTenth_ = 0;
     bool barShown_ = false;
     bool inTransfer_ = false;
+    bool transferEnded_ = false;
+    double endRate_ = 0.0;
+    std::function<qint64()> runLeft_;
 };
 
 // "0:43", "1:02:07"; "--:--" for an unknown time.

@@ -93,7 +93,7 @@ PortFactory SimulatedBoards::factory() {
     return [self = shared_from_this()](const PortName& name) {
         self->simulatorFor(name.text);
         PortAccess access;
-        access.portBoxText = name.isDevice ? QStringLiteral("COM1") : name.text;
+        access.portBoxText = name.isPortOne() ? QStringLiteral("COM1") : name.text;
         access.resolver = [label = name.text](int) { return PortLocation{QStringLiteral("(simulated board)"), label}; };
         access.port = std::make_unique<SharedPort>(self->ports_.at(name.text));
         return access;

@@ -1,8 +1,9 @@
 #include "flasher/flash_run.h"
 
+#include <cmath>
+
 #include <QDateTime>
 #include <QFile>
-#include <QMap>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -10,16 +11,33 @@
 #include "connection/qt_serial_component.h"
 #include "flasher/flash_job.h"
 #include "flasher/port_choice.h"
+#include "flasher/usb_port.h"
 #include "loader/loader.h"
 
 namespace vantrel::flasher {
 
-PortFactory serialPortFactory() {
-    return [](const PortName& name) {
-        FlashOptions o;
-        o.port = name.text;
-        o.portIsDevice = name.isDevice;
-        PortChoice choice = portChoiceFor(o);
+namespace {
+
+// The boards' lines are redrawn by their own progress; the run's time left
+// often enough to count down.
+constexpr int kTimeLeftRedrawMs = 500;
+
+}  // namespace
+
+PortFactory serialPortFactory(PortLister list) {
+    return [list](const PortName& name) {
+        PortChoice choice;
+        if (name.isUsb) {
+            const std::optional<UsbPortId> id = parseUsbPortId(name.text, nullptr);
+            choice.portBoxText = QStringLiteral("COM1");
+            // The options checked the text: an id always comes of it.
+            if (id) choice.resolver = usbPortResolver(*id, name.text, list);
+        } else {
+            FlashOptions o;
+            o.port = name.text;
+            o.portIsDevice = name.isDevice;
+            choice = portChoiceFor(o);
+        }
         PortAccess access;
         access.portBoxText = choice.portBoxText;
         access.resolver = choice.resolver;
@@ -39,6 +57,8 @@ struct FlashRun::PortRun {
     std::vector<std::unique_ptr<Console>> consoles;  // outlive the jobs that print through them
     QList<BoardResult> results;
     bool done = false;
+    QString cannotOpen;           // why the port cannot be used at all (a USB identity found nowhere)
+    double linesPerSecond = 0.0;  // the rate its boards have shown so far
 };
 
 FlashRun::FlashRun(Setup setup, QObject* parent)
@@ -51,6 +71,7 @@ FlashRun::FlashRun(Setup setup, QObject* parent)
 FlashRun::~FlashRun() = default;
 
 void FlashRun::start() {
+    startedMs_ = setup_.clock();
     several_ = options_.severalBoards();
     if (several_ && setup_.style == Console::Style::Terminal) {
         lanes_ = std::make_unique<Lanes>(setup_.err);
@@ -65,6 +86,7 @@ void FlashRun::start() {
         if (planned.searchFirst) p->boards = {Target{planned.port, Target::Kind::Search, 0}};
         ports_.push_back(std::move(p));
     }
+    if (!checkUsbPorts()) return;
 
     // The record is promised before any board is touched: a file that cannot
     // be written is found now, not after the last board.
@@ -96,10 +118,49 @@ void FlashRun::start() {
             return;
         }
     }
+    if (lanes_ && plan_.needsFile()) {
+        timeLeftTimer_.setTimerType(Qt::PreciseTimer);
+        timeLeftTimer_.setInterval(kTimeLeftRedrawMs);
+        connect(&timeLeftTimer_, &QTimer::timeout, this, &FlashRun::showTimeLeft);
+        timeLeftTimer_.start();
+    }
     for (auto& p : ports_) startPort(*p);
 }
 
+bool FlashRun::checkUsbPorts() {
+    if (!setup_.listPorts) return true;
+    std::optional<QList<SerialPortEntry>> listed;
+    for (auto& p : ports_) {
+        if (!p->port.isUsb) continue;
+        const std::optional<UsbPortId> id = parseUsbPortId(p->port.text, nullptr);
+        if (!id) continue;
+        if (!listed) listed = setup_.listPorts();
+        // With --speed usb the board's port appears once it is powered: none
+        // yet is what the scan waits for.
+        const std::optional<UsbPortProblem> problem =
+            usbPortProblem(p->port.text, *id, *listed, options_.speed == Speed::Usb);
+        if (!problem) continue;
+        if (problem->code == ExitCode::Usage) {
+            remark(QStringLiteral("vantrel-flash: ") + problem->message);
+            code_ = ExitCode::Usage;
+            finished_ = true;
+            QMetaObject::invokeMethod(
+                this, [this] { emit finished(toInt(code_)); }, Qt::QueuedConnection);
+            return false;
+        }
+        p->cannotOpen = problem->message;
+    }
+    return true;
+}
+
 void FlashRun::startPort(PortRun& p) {
+    if (!p.cannotOpen.isEmpty()) {
+        remark(QStringLiteral("vantrel-flash: ") + p.cannotOpen);
+        for (const Target& t : p.boards) p.results.append(unreached(t, ExitCode::PortNotOpened, p.cannotOpen));
+        p.done = true;
+        finishRun();
+        return;
+    }
     if (!options_.modbusAll) {
         nextBoard(p);
         return;
@@ -141,6 +202,7 @@ std::unique_ptr<FlashJob> FlashRun::makeJob(PortRun& p, const Target& target, Ac
     else
         console = std::make_unique<Console>(setup_.style, options_.quiet, setup_.err, setup_.out, setup_.clock);
     console->setWidth(setup_.width);
+    if (several_ && !lanes_ && plan_.needsFile()) console->setRunTimeLeft([this] { return secondsLeft(); });
 
     PortAccess access = setup_.ports(p.port);
     FlashJob::Setup job;
@@ -180,11 +242,14 @@ void FlashRun::boardDone(PortRun& p) {
     r.sha256 = sha256();
     r.lines = fileLines();
     p.results.append(r);
+    if (const auto figures = p.consoles.back()->transferFigures(); figures && figures->rate > 0.0)
+        p.linesPerSecond = figures->rate;
     if (several_) {
         QString detail = r.result;
         if (!r.version.isEmpty()) detail += QStringLiteral("  ") + r.version;
         detail += QStringLiteral("  %1 s").arg(r.seconds, 0, 'f', 1);
         p.consoles.back()->settle(detail);
+        showTimeLeft();
     }
     nextBoard(p);
 }
@@ -222,12 +287,59 @@ BoardResult FlashRun::unreached(const Target& target, ExitCode code, const QStri
     return r;
 }
 
+void FlashRun::remark(const QString& text) {
+    if (lanes_)
+        lanes_->print(text);
+    else
+        runConsole_.error(text);
+}
+
+qint64 FlashRun::secondsLeft() {
+    QList<PortTimeLeft> times;
+    for (const auto& p : ports_) {
+        PortTimeLeft t;
+        t.searching = p->searching;
+        if (p->job && !p->searching) {
+            t.running = true;
+            const std::optional<Console::Figures> figures = p->consoles.back()->transferFigures();
+            if (figures && figures->rate > 0.0) p->linesPerSecond = figures->rate;
+            if (figures && figures->secondsLeft >= 0)
+                t.runningSecondsLeft = figures->secondsLeft;
+            else if (p->linesPerSecond > 0.0)
+                // Opening or probing: the whole board at the rate its port has shown.
+                t.runningSecondsLeft = static_cast<qint64>(std::ceil(linesPerBoard() / p->linesPerSecond));
+            else
+                t.runningSecondsLeft = -1;
+        }
+        t.queuedBoards = p->done ? 0 : static_cast<int>(p->boards.size()) - p->next;
+        t.linesPerSecond = p->linesPerSecond;
+        times.append(t);
+    }
+    return runSecondsLeft(times, linesPerBoard());
+}
+
+void FlashRun::showTimeLeft() {
+    if (!lanes_ || finished_) return;
+    int done = 0;
+    int known = 0;
+    for (const auto& p : ports_) {
+        done += static_cast<int>(p->results.size());
+        known += p->searching ? 0 : static_cast<int>(p->boards.size());
+    }
+    lanes_->setFooter(
+        QStringLiteral("run: %1 of %2 boards done, %3 left").arg(done).arg(known).arg(formatDuration(secondsLeft())));
+}
+
 void FlashRun::finishRun() {
     if (finished_) return;
     for (const auto& p : ports_)
         if (!p->done) return;
     finished_ = true;
-    if (lanes_) lanes_->finish();
+    timeLeftTimer_.stop();
+    if (lanes_) {
+        lanes_->setFooter(QString());
+        lanes_->finish();
+    }
     const QList<BoardResult> all = results();
     if (several_) printSummary();
     code_ = runExitCode(all);
@@ -246,18 +358,7 @@ void FlashRun::finishRun() {
 
 void FlashRun::printSummary() {
     const QList<BoardResult> all = results();
-    QMap<QString, int> counts;
-    QStringList order;
-    for (const BoardResult& r : all) {
-        if (!counts.contains(r.result)) order << r.result;
-        ++counts[r.result];
-    }
-    QStringList tally;
-    for (const QString& result : order) tally << QStringLiteral("%1 %2").arg(counts[result]).arg(result);
-    runConsole_.info(QStringLiteral("summary: %1 board%2: %3")
-                         .arg(all.size())
-                         .arg(all.size() == 1 ? QString() : QStringLiteral("s"))
-                         .arg(tally.join(QStringLiteral(", "))));
+    runConsole_.info(summaryHeadline(all, static_cast<double>(setup_.clock() - startedMs_) / 1000.0));
     for (const BoardResult& r : all) {
         QString line = QStringLiteral("  %1  %2").arg(boardLabel(r.port, r.address), r.result);
         if (!r.version.isEmpty()) line += QStringLiteral("  ") + r.version;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "connection/port_naming.h"
 #include "connection/serial_component.h"
@@ -14,6 +15,8 @@
 #include "flasher/console.h"
 #include "flasher/options.h"
 #include "flasher/plan.h"
+#include "flasher/port_list.h"
+#include "flasher/run_time_left.h"
 #include "loader/platform.h"
 
 namespace vantrel::flasher {
@@ -30,8 +33,9 @@ struct PortAccess {
 using PortFactory = std::function<PortAccess(const PortName&)>;
 
 // The real serial ports: COMn as the window names them, a device path as
-// port 1 of a resolver of the job's own.
-PortFactory serialPortFactory();
+// port 1 of a resolver of the job's own, and a USB identity as port 1 of a
+// resolver that looks for it among `list()` at every open.
+PortFactory serialPortFactory(PortLister list = systemSerialPorts);
 
 // Everything of a run: every board on every port given, each with a job
 // of its own. The ports are worked at the same time, each with a loader
@@ -50,6 +54,10 @@ class FlashRun : public QObject {
         Console::Sink err;
         Console::Sink out;
         Console::Clock clock = Console::monotonicClock();
+        // The machine's serial ports, for ports named by USB identity: looked
+        // at once before any board is touched (none there, or several, end the
+        // run early). Not given: not looked at (a dry run).
+        PortLister listPorts;
         // The pause the loaders take; the thread's own when not given.
         std::function<std::unique_ptr<Sleeper>()> sleeper;
     };
@@ -81,6 +89,14 @@ class FlashRun : public QObject {
     std::unique_ptr<FlashJob> makeJob(PortRun& p, const Target& target, Action action, const QString& label);
     void finishRun();
     void printSummary();
+    // A remark of the run's own, above the lanes when they are drawn.
+    void remark(const QString& text);
+    // Whether every port named by USB identity can be used; false when the
+    // run ended at once (a usage error).
+    bool checkUsbPorts();
+    // The run's time left (-1: unknown) and its line under the boards' lines.
+    qint64 secondsLeft();
+    void showTimeLeft();
     BoardResult unreached(const Target& target, ExitCode code, const QString& message) const;
 
     Setup setup_;
@@ -91,7 +107,14 @@ class FlashRun : public QObject {
     Console runConsole_;  // the run's own remarks and summary
     int fileLines() const { return plan_.file ? plan_.file->lineCount() : 0; }
     QString sha256() const { return plan_.file ? plan_.file->sha256 : QString(); }
+    // Lines a board is sent: every line once per pass.
+    qint64 linesPerBoard() const {
+        if (!plan_.needsFile()) return 0;
+        return static_cast<qint64>(fileLines()) * (plan_.action == Action::VerifyOnly ? 1 : 2);
+    }
     std::vector<std::unique_ptr<PortRun>> ports_;
+    qint64 startedMs_ = 0;
+    QTimer timeLeftTimer_;
     bool finished_ = false;
     ExitCode code_ = ExitCode::Internal;
 };

@@ -90,7 +90,8 @@ int main(int argc, char* argv[]) {
             return toInt(ExitCode::Usage);
         }
     } else {
-        setup.ports = serialPortFactory();
+        setup.ports = serialPortFactory(systemSerialPorts);
+        setup.listPorts = systemSerialPorts;
     }
     int code = toInt(ExitCode::Internal);
     {

@@ -1,11 +1,13 @@
 #include "flasher/options.h"
 
 #include <cmath>
+#include <optional>
 
 #include <QCommandLineParser>
 
 #include "common/failure.h"
 #include "connection/port_naming.h"
+#include "flasher/usb_port.h"
 #include "link/numeric_text.h"
 
 namespace vantrel::flasher {
@@ -77,9 +79,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's version."));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("The port: COMn as in the window's port box, or a device path "
-                                                 "such as /dev/ttyUSB0. Give it again for more ports: their boards "
-                                                 "are flashed at the same time."),
+                                  QStringLiteral("The port: COMn as in the window's port box, a device path "
+                                                 "such as /dev/ttyUSB0, or usb:VID:PID[:SERIAL] as --list shows "
+                                                 "them. Give it again for more ports: their boards are flashed at "
+                                                 "the same time."),
                                   QStringLiteral("port"));
     const QCommandLineOption speed({QStringLiteral("s"), QStringLiteral("speed")},
                                    QStringLiteral("9600, 19200, 115200 (default) or usb (wait for the board's USB "
@@ -164,10 +167,20 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         return result;
     }
 
-    if (!parser.isSet(port)) return error(QStringLiteral("which port? give --port COMn or --port /dev/..."));
+    if (!parser.isSet(port))
+        return error(QStringLiteral("which port? give --port COMn, --port /dev/... or --port usb:VID:PID"));
+    QList<UsbPortId> usbIds;
     for (const QString& given : parser.values(port)) {
         PortName name{given.trimmed(), false};
-        if (looksLikePath(name.text)) {
+        if (namesUsbPort(name.text)) {
+            QString why;
+            const std::optional<UsbPortId> id = parseUsbPortId(name.text, &why);
+            if (!id) return error(why);
+            // The same adapter however its digits are written.
+            if (usbIds.contains(*id)) return error(QStringLiteral("port %1 is given twice").arg(name.text));
+            usbIds.append(*id);
+            name.isUsb = true;
+        } else if (looksLikePath(name.text)) {
             name.isDevice = true;
         } else if (!namesPortNumber(name.text)) {
             return error(QStringLiteral("\"%1\" names no port: give COMn (n from 1) or a device path such as "

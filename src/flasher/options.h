@@ -19,9 +19,12 @@ enum class Speed { B9600, B19200, B115200, Usb };
 
 // A port as the user named it.
 struct PortName {
-    QString text;           // "COM3" or a device path
+    QString text;           // "COM3", a device path, or "usb:VID:PID[:SERIAL]"
     bool isDevice = false;  // a path, reached as port 1 of the run's own resolver
+    bool isUsb = false;     // a USB identity, found among the ports at each open as port 1 of its own resolver
     bool operator==(const PortName&) const = default;
+    // Reached as port 1 of a resolver of its own rather than by its COMn number.
+    bool isPortOne() const { return isDevice || isUsb; }
 };
 
 // Everything a run needs, checked: a run never starts on options that the

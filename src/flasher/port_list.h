@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QList>
@@ -18,6 +19,10 @@ struct SerialPortEntry {
 };
 
 QList<SerialPortEntry> systemSerialPorts();
+
+// Where a run learns the machine's serial ports: systemSerialPorts, or a
+// fixed list in tests.
+using PortLister = std::function<QList<SerialPortEntry>()>;
 
 // The ports, each with the COMn names that reach it, then every alias comN
 // in `aliasDir` with its target (dangling ones marked, pseudo-terminals

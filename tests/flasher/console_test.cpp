@@ -256,6 +256,72 @@ TEST(Console, SeveralBoardsOnATerminalKeepOneLineEachBelowTheirMessages) {
     EXPECT_EQ(screen[2], QStringLiteral("COM3 @3: END"));
 }
 
+TEST(Console, TheRunsLineStaysUnderTheBoardsLinesAddedLater) {
+    QString err;
+    Lanes lanes([&err](const QString& t) { err += t; });
+    auto sink = [&err](const QString& t) { err += t; };
+    Console a(Console::Style::Terminal, false, QStringLiteral("COM3 @3"), &lanes, sink, sink);
+    lanes.setFooter(QStringLiteral("run: 0 of 2 boards done, 1:10 left"));
+    Console b(Console::Style::Terminal, false, QStringLiteral("COM3 @7"), &lanes, sink, sink);
+    a.info(QStringLiteral("board found"));
+    a.settle(QStringLiteral("END"));
+    lanes.setFooter(QStringLiteral("run: 1 of 2 boards done, 0:35 left"));
+
+    QStringList screen = screenAfter(err);
+    EXPECT_EQ(screen, (QStringList{QStringLiteral("COM3 @3: board found"), QStringLiteral("COM3 @3: END"),
+                                   QStringLiteral("COM3 @7"), QStringLiteral("run: 1 of 2 boards done, 0:35 left")}))
+        << err.toStdString();
+
+    // Taken away at the end, the boards' lines stay.
+    lanes.setFooter(QString());
+    lanes.finish();
+    screen = screenAfter(err);
+    EXPECT_EQ(screen, (QStringList{QStringLiteral("COM3 @3: board found"), QStringLiteral("COM3 @3: END"),
+                                   QStringLiteral("COM3 @7")}))
+        << err.toStdString();
+}
+
+TEST(Console, IntoALogEveryTenthSaysTheRunsTimeLeftWhenGivenIt) {
+    Captured c(Console::Style::Plain);
+    qint64 runLeft = 200;
+    c.console.setRunTimeLeft([&runLeft] { return runLeft--; });
+    c.transfer(20, 100);
+
+    const QStringList lines = c.errLines().filter(QStringLiteral("%"));
+    ASSERT_EQ(lines.size(), 20) << c.err.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(", run 3:20 left"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(", run 3:19 left"))) << lines[1].toStdString();
+
+    Captured unknown(Console::Style::Plain);
+    unknown.console.setRunTimeLeft([] { return qint64(-1); });
+    unknown.transfer(10, 100);
+    EXPECT_TRUE(unknown.errLines().filter(QStringLiteral("%")).front().endsWith(QStringLiteral(", run --:-- left")));
+
+    Captured alone(Console::Style::Plain);
+    alone.transfer(10, 100);
+    EXPECT_FALSE(alone.err.contains(QStringLiteral("run "))) << "a run of one board says nothing more";
+}
+
+TEST(Console, TheTransfersFiguresAreKnownFromTheSecondLineAndKeepTheRateAtTheEnd) {
+    Captured c(Console::Style::Plain);
+    EXPECT_FALSE(c.console.transferFigures()) << "before the transfer";
+    c.console.beginTransfer(11, 2);
+    c.console.lineSent(Pass::Download, 1, 11);
+    ASSERT_TRUE(c.console.transferFigures());
+    EXPECT_EQ(c.console.transferFigures()->secondsLeft, -1);
+    for (int line = 2; line <= 11; ++line) {
+        c.now += 100;
+        c.console.lineSent(Pass::Download, line, 11);
+    }
+    // 10 lines in a second; the verify pass's 11 lines to come.
+    EXPECT_DOUBLE_EQ(c.console.transferFigures()->rate, 10.0);
+    EXPECT_EQ(c.console.transferFigures()->secondsLeft, 2);
+    c.console.endTransfer();
+    c.now += 60000;
+    EXPECT_DOUBLE_EQ(c.console.transferFigures()->rate, 10.0);
+    EXPECT_EQ(c.console.transferFigures()->secondsLeft, 0);
+}
+
 TEST(Console, SeveralBoardsIntoALogNameTheirBoardOnEveryLine) {
     QString err;
     QString out;

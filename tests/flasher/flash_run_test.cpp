@@ -22,8 +22,10 @@
 #include <gtest/gtest.h>
 
 #include "boardsim/simulated_port.h"
+#include "common/failure.h"
 #include "fake_platform.h"
 #include "flasher/dry_run.h"
+#include "flasher/usb_port.h"
 #include "hex_commands.h"
 
 namespace vantrel::testing {
@@ -94,7 +96,7 @@ struct RunOnSimulatedBoards {
     // file. `boardsPerPort`: the simulated boards' options per port (the
     // dry run's own for the others).
     RunOnSimulatedBoards(std::vector<QString> arguments, const std::map<QString, QString>& boardsPerPort = {},
-                         Reading reading = Reading::AnyTime) {
+                         Reading reading = Reading::AnyTime, const std::function<void(FlashRun::Setup&)>& adjust = {}) {
         QStringList args{QStringLiteral("vantrel-flash")};
         for (QString& a : arguments) args << (a == u"@blink" ? blinkPath() : a);
         const flasher::CommandLine command = flasher::parseCommandLine(args);
@@ -117,6 +119,7 @@ struct RunOnSimulatedBoards {
         setup.err = [this](const QString& t) { err += t; };
         setup.out = [this](const QString& t) { out += t; };
         setup.sleeper = [] { return std::make_unique<FakeSleeper>(); };
+        if (adjust) adjust(setup);
         run = std::make_unique<FlashRun>(std::move(setup));
     }
 
@@ -179,7 +182,12 @@ TEST_P(FirstFailureInOrder, DecidesTheRunsCodeAndNoBoardStopsAnother) {
     EXPECT_EQ(r.results(), want);
     // The good board got everything although its neighbours failed.
     EXPECT_EQ(taken(*r.boards->port(QStringLiteral("COM4"))), everyLineInBothForms());
-    EXPECT_TRUE(r.err.contains(QStringLiteral("summary: 3 boards"))) << r.err.toStdString();
+    // The outcomes in the order they first appear, then the run's whole time.
+    QStringList tally;
+    for (const QString& p : GetParam().ports) tally << QStringLiteral("1 ") + expected.at(p);
+    const QRegularExpression summary(QStringLiteral("summary: 3 boards: %1 in \\d+\\.\\d s\n")
+                                         .arg(QRegularExpression::escape(tally.join(QStringLiteral(", ")))));
+    EXPECT_TRUE(summary.match(r.err).hasMatch()) << r.err.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(FlashRun, FirstFailureInOrder,
@@ -206,6 +214,22 @@ TEST(FlashRun, ABusIsFlashedBoardAfterBoard) {
         << r.err.toStdString();
 }
 
+// On a terminal the run's time left stands under the boards' lines while
+// they run, and the summary gives the run's whole time.
+TEST(FlashRun, OnATerminalTheRunsTimeLeftFollowsTheBoardsOfTheBus) {
+    RunOnSimulatedBoards r({"--port", "COM3", "--modbus", "3,7,9", "--fast", "@blink"}, {}, Reading::AnyTime,
+                           [](FlashRun::Setup& setup) { setup.style = flasher::Console::Style::Terminal; });
+    ASSERT_TRUE(r.go()) << r.err.toStdString();
+
+    EXPECT_EQ(r.run->exitCode(), ExitCode::Success) << r.err.toStdString();
+    // Once a board is done the rate is known: the two queued boards have a time.
+    const QRegularExpression afterFirst(QStringLiteral("run: 1 of 3 boards done, \\d+:\\d\\d left"));
+    EXPECT_TRUE(afterFirst.match(r.err).hasMatch()) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("run: 2 of 3 boards done"))) << r.err.toStdString();
+    const QRegularExpression summary(QStringLiteral("summary: 3 boards: 3 END in \\d+\\.\\d s\n"));
+    EXPECT_TRUE(summary.match(r.err).hasMatch()) << r.err.toStdString();
+}
+
 // --fast applies to a dry run: the simulated port announces arriving bytes
 // as the real one does, so no reply waits for the window's tick. Over ports
 // that hide their bytes from the tick, a whole bus still ends with success.
@@ -219,6 +243,155 @@ TEST(FlashRun, AFastDryRunTakesEveryReplyAsItArrives) {
                                         QStringLiteral("COM3 @9 END")}));
     const boardsim::SimulatedPort& sim = *r.boards->port(QStringLiteral("COM3"));
     for (int address : {3, 7, 9}) EXPECT_EQ(taken(sim, address), everyLineInBothForms()) << "address " << address;
+}
+
+// A port component that opens only what its resolver finds at that moment,
+// as the real one does, in front of a simulated board.
+class ResolvingPort final : public SerialComponent {
+  public:
+    ResolvingPort(PortResolver resolver, std::unique_ptr<SerialComponent> inner)
+        : resolver_(std::move(resolver)), inner_(std::move(inner)) {}
+    void setSettings(const QString& settings) override { inner_->setSettings(settings); }
+    void setCommPort(qint16 number) override {
+        number_ = number;
+        inner_->setCommPort(number);
+    }
+    void setPortOpen(bool open) override {
+        if (open && resolver_(number_).device.isEmpty())
+            throw Failure(failure::kPortInvalid, QStringLiteral("no such port"));
+        inner_->setPortOpen(open);
+    }
+    bool portOpen() const override { return inner_->portOpen(); }
+    void setOutput(const QByteArray& data) override { inner_->setOutput(data); }
+    qint16 inBufferCount() override { return inner_->inBufferCount(); }
+    QByteArray input() override { return inner_->input(); }
+    void setReceiveEvent(std::function<void()> onReceive) override { inner_->setReceiveEvent(std::move(onReceive)); }
+
+  private:
+    PortResolver resolver_;
+    std::unique_ptr<SerialComponent> inner_;
+    qint16 number_ = 0;
+};
+
+flasher::SerialPortEntry usbAdapter(const char* device, quint16 vendor, quint16 product, const char* serial) {
+    flasher::SerialPortEntry e;
+    e.systemLocation = QString::fromLatin1(device);
+    e.vendorId = vendor;
+    e.productId = product;
+    e.serialNumber = QString::fromLatin1(serial);
+    return e;
+}
+
+// The machine's ports come from `machine`, asked anew at every call; ports
+// named by USB identity open what their resolver finds there.
+std::function<void(FlashRun::Setup&)> onMachine(std::function<QList<flasher::SerialPortEntry>()> machine) {
+    return [machine = std::move(machine)](FlashRun::Setup& setup) {
+        setup.listPorts = machine;
+        setup.ports = [ports = setup.ports, machine](const flasher::PortName& name) {
+            flasher::PortAccess access = ports(name);
+            if (!name.isUsb) return access;
+            access.resolver =
+                flasher::usbPortResolver(*flasher::parseUsbPortId(name.text, nullptr), name.text, machine);
+            access.port = std::make_unique<ResolvingPort>(access.resolver, std::move(access.port));
+            return access;
+        };
+    };
+}
+
+QList<flasher::SerialPortEntry> twoFtdiAdapters() {
+    return {usbAdapter("/dev/ttyUSB0", 0x0403, 0x6001, "A10K1XYZ"),
+            usbAdapter("/dev/ttyUSB1", 0x0403, 0x6001, "A10K2ABC")};
+}
+
+TEST(FlashRun, AUsbIdentityReachesItsOneDeviceAndNamesBoth) {
+    RunOnSimulatedBoards r({"--port", "usb:0403:6001:A10K2ABC", "--port", "COM4", "@blink"}, {}, Reading::AnyTime,
+                           onMachine(twoFtdiAdapters));
+    ASSERT_TRUE(r.go()) << r.err.toStdString();
+
+    EXPECT_EQ(r.run->exitCode(), ExitCode::Success) << r.err.toStdString();
+    EXPECT_EQ(r.results(), (QStringList{QStringLiteral("usb:0403:6001:A10K2ABC END"), QStringLiteral("COM4 END")}));
+    EXPECT_EQ(r.run->results().front().device, QStringLiteral("/dev/ttyUSB1"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("opening usb:0403:6001:A10K2ABC -> /dev/ttyUSB1")))
+        << r.err.toStdString();
+    EXPECT_EQ(taken(*r.boards->port(QStringLiteral("usb:0403:6001:A10K2ABC"))), everyLineInBothForms());
+}
+
+struct UsbAtStart {
+    const char* name;
+    std::vector<QString> arguments;
+    ExitCode code;
+    QStringList results;
+    QStringList said;  // parts of standard error
+};
+
+void PrintTo(const UsbAtStart& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UsbIdentityAtTheStart : public ::testing::TestWithParam<UsbAtStart> {};
+
+TEST_P(UsbIdentityAtTheStart, EndsItsPortBeforeAnythingOpens) {
+    std::vector<QString> args = GetParam().arguments;
+    args.push_back(QStringLiteral("@blink"));
+    RunOnSimulatedBoards r(args, {}, Reading::AnyTime, onMachine(twoFtdiAdapters));
+    ASSERT_TRUE(r.go()) << r.err.toStdString();
+
+    EXPECT_EQ(r.run->exitCode(), GetParam().code) << r.err.toStdString();
+    EXPECT_EQ(r.results(), GetParam().results);
+    for (const QString& part : GetParam().said)
+        EXPECT_TRUE(r.err.contains(part)) << part.toStdString() << " in\n" << r.err.toStdString();
+    for (const QString& port : {QStringLiteral("usb:04d8:000a"), QStringLiteral("usb:0403:6001")})
+        EXPECT_EQ(r.boards->port(port), nullptr) << "nothing was opened on " << port.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashRun, UsbIdentityAtTheStart,
+    ::testing::Values(UsbAtStart{"NoneIsAPortNotOpenedWithTheCandidates",
+                                 {"--port", "usb:04d8:000a"},
+                                 ExitCode::PortNotOpened,
+                                 {"usb:04d8:000a port not opened"},
+                                 {"cannot open usb:04d8:000a: no serial port with USB id 04d8:000a",
+                                  "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
+                                  "/dev/ttyUSB1  USB id 0403:6001  serial number A10K2ABC"}},
+                      UsbAtStart{"NoneOnABusLeavesTheOtherPortsRunning",
+                                 {"--port", "usb:04d8:000a", "--port", "COM4", "--modbus", "3,7", "--fast"},
+                                 ExitCode::PortNotOpened,
+                                 {"usb:04d8:000a @3 port not opened", "usb:04d8:000a @7 port not opened", "COM4 @3 END",
+                                  "COM4 @7 END"},
+                                 {"summary: 4 boards: 2 port not opened, 2 END in "}},
+                      UsbAtStart{"SeveralIsAUsageErrorListingThem",
+                                 {"--port", "usb:0403:6001", "--port", "COM4"},
+                                 ExitCode::Usage,
+                                 {},
+                                 {"usb:0403:6001 matches 2 serial ports",
+                                  "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
+                                  "/dev/ttyUSB1  USB id 0403:6001  serial number A10K2ABC"}},
+                      UsbAtStart{"SeveralIsAUsageErrorWithTheUsbScanToo",
+                                 {"--port", "usb:0403:6001", "--speed", "usb"},
+                                 ExitCode::Usage,
+                                 {},
+                                 {"usb:0403:6001 matches 2 serial ports"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// With --speed usb the board's port appears once it is powered: the
+// identity is looked for at every attempt of the scan, not once.
+TEST(FlashRun, TheUsbScanFindsTheIdentityOnceItsPortAppears) {
+    int calls = 0;
+    constexpr int kAbsent = 4;
+    RunOnSimulatedBoards r({"--port", "usb:0403:6001:A10K1XYZ", "--speed", "usb", "--fast", "@blink"}, {},
+                           Reading::AnyTime, onMachine([&calls] {
+                               ++calls;
+                               return calls <= kAbsent ? QList<flasher::SerialPortEntry>{} : twoFtdiAdapters();
+                           }));
+    ASSERT_TRUE(r.go()) << r.err.toStdString();
+
+    EXPECT_EQ(r.run->exitCode(), ExitCode::Success) << r.err.toStdString();
+    EXPECT_GT(calls, kAbsent + 1) << "asked at the start, then at each attempt until it appeared";
+    EXPECT_TRUE(r.err.contains(QStringLiteral("waiting for the board's USB port to appear"))) << r.err.toStdString();
+    ASSERT_EQ(r.run->results().size(), 1);
+    EXPECT_EQ(r.run->results().front().port, QStringLiteral("usb:0403:6001:A10K1XYZ"));
+    EXPECT_EQ(r.run->results().front().device, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(taken(*r.boards->port(QStringLiteral("usb:0403:6001:A10K1XYZ"))), everyLineInBothForms());
 }
 
 // The report's keys and their types, as docs/flasher.md documents them.

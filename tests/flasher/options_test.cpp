@@ -68,6 +68,22 @@ INSTANTIATE_TEST_SUITE_P(
                                    EXPECT_TRUE(o.portIsDevice);
                                    EXPECT_EQ(o.port, QStringLiteral("/dev/ttyUSB0"));
                                }},
+                      Accepted{"UsbIdentity",
+                               {"--port", "usb:0403:6001:A10K1XYZ", "--port", "COM4", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_EQ(o.ports.size(), 2);
+                                   EXPECT_EQ(o.ports[0].text, QStringLiteral("usb:0403:6001:A10K1XYZ"));
+                                   EXPECT_TRUE(o.ports[0].isUsb);
+                                   EXPECT_FALSE(o.ports[0].isDevice);
+                                   EXPECT_FALSE(o.ports[1].isUsb);
+                               }},
+                      Accepted{"UsbIdentityWithTheUsbScan",
+                               {"--port", "USB:10C4:ea60", "--speed", "usb", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_TRUE(o.ports[0].isUsb);
+                                   EXPECT_EQ(o.ports[0].text, QStringLiteral("USB:10C4:ea60")) << "kept as given";
+                                   EXPECT_EQ(o.speed, Speed::Usb);
+                               }},
                       Accepted{"PortBoxTextAsTheWindowReadsIt",
                                {"--port", "XYZ7", "fw.hex"},
                                [](const FlashOptions& o) { EXPECT_EQ(o.port, QStringLiteral("XYZ7")); }},
@@ -199,6 +215,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"PortZero", {"--port", "COM0", "fw.hex"}, "names no port"},
         Refused{"PortBeyond16Bits", {"--port", "COM40000", "fw.hex"}, "names no port"},
         Refused{"DeviceNameWithoutPath", {"--port", "ttyUSB0", "fw.hex"}, "device path"},
+        Refused{"UsbIdWithoutProduct", {"--port", "usb:0403", "fw.hex"}, "usb:VID:PID"},
+        Refused{"UsbIdNotHex", {"--port", "usb:04g3:6001", "fw.hex"}, "\"04g3\""},
+        Refused{"UsbIdWithEmptySerial", {"--port", "usb:0403:6001:", "fw.hex"}, "serial number"},
+        Refused{
+            "SameUsbIdTwiceInAnotherCase", {"--port", "usb:10c4:ea60", "--port", "usb:10C4:EA60", "fw.hex"}, "twice"},
         Refused{"Speed", {"--port", "COM3", "--speed", "57600", "fw.hex"}, "57600"},
         Refused{"ModbusAddressZero", {"--port", "COM3", "--modbus", "0", "fw.hex"}, "1..247"},
         Refused{"ModbusAddressTooHigh", {"--port", "COM3", "--modbus", "248", "fw.hex"}, "1..247"},

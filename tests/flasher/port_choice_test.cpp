@@ -15,6 +15,7 @@
 #include "common/failure.h"
 #include "connection/link_trace.h"
 #include "connection/qt_serial_component.h"
+#include "flasher/flash_run.h"
 
 namespace vantrel::flasher {
 namespace {
@@ -61,6 +62,34 @@ TEST(PortChoice, ComNIsThePortBoxTextWithTheWindowsOwnNaming) {
     EXPECT_EQ(choice.portBoxText, QStringLiteral("COM12"));
     EXPECT_EQ(choice.resolver(12).name, QStringLiteral("COM12"));
     EXPECT_EQ(choice.resolver(12).device, deviceForPort(12));
+}
+
+TEST(PortChoice, AUsbIdentityIsPortOneLookedForAtEveryOpen) {
+    int listed = 0;
+    QList<SerialPortEntry> machine;
+    const PortFactory factory = serialPortFactory([&] {
+        ++listed;
+        return machine;
+    });
+    const PortAccess access = factory(PortName{QStringLiteral("usb:0403:6001"), false, true});
+    EXPECT_EQ(access.portBoxText, QStringLiteral("COM1"));
+    EXPECT_EQ(listed, 0) << "not looked for before an open";
+
+    // Not there yet: the open fails, naming the port as given.
+    try {
+        access.resolver(1);
+        ADD_FAILURE() << "a port that is not there was found";
+    } catch (const Failure& f) {
+        EXPECT_TRUE(f.description().startsWith(QStringLiteral("usb:0403:6001"))) << f.description().toStdString();
+    }
+    SerialPortEntry adapter;
+    adapter.systemLocation = QStringLiteral("/dev/ttyUSB3");
+    adapter.vendorId = 0x0403;
+    adapter.productId = 0x6001;
+    machine.append(adapter);
+    EXPECT_EQ(access.resolver(1).device, QStringLiteral("/dev/ttyUSB3"));
+    EXPECT_EQ(access.resolver(1).name, QStringLiteral("usb:0403:6001"));
+    EXPECT_EQ(listed, 3);
 }
 
 TEST(PortChoice, TheDeviceOpensAndMessagesAndTheTraceNameItAsGiven) {
