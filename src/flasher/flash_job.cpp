@@ -193,6 +193,13 @@ void FlashJob::boardFound() {
     }
     QString where;
     if (options_.modbus) where = QStringLiteral(" at Modbus address %1").arg(replyAddress_);
+    // A USB board's port exists only now: say which device it became.
+    if (options_.speed == Speed::Usb && resolver_) {
+        try {
+            where += QStringLiteral(" on ") + describeLocation(resolver_(portNumberOf(portBoxText_)));
+        } catch (const Failure&) {
+        }
+    }
     console_.info(QStringLiteral("board found%1: %2").arg(where, shown(reply())));
     step_ = Step::Settling;
     runActionOnceSettled();

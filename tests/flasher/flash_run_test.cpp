@@ -388,6 +388,8 @@ TEST(FlashRun, TheUsbScanFindsTheIdentityOnceItsPortAppears) {
     EXPECT_EQ(r.run->exitCode(), ExitCode::Success) << r.err.toStdString();
     EXPECT_GT(calls, kAbsent + 1) << "asked at the start, then at each attempt until it appeared";
     EXPECT_TRUE(r.err.contains(QStringLiteral("waiting for the board's USB port to appear"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("board found on usb:0403:6001:A10K1XYZ -> /dev/ttyUSB0: VER=4.01")))
+        << r.err.toStdString();
     ASSERT_EQ(r.run->results().size(), 1);
     EXPECT_EQ(r.run->results().front().port, QStringLiteral("usb:0403:6001:A10K1XYZ"));
     EXPECT_EQ(r.run->results().front().device, QStringLiteral("/dev/ttyUSB0"));
