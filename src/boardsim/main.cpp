@@ -25,6 +25,29 @@
 
 namespace {
 
+// The speed the host set its end of the pty to: the two ends share one
+// set of line settings.
+long hostSpeed(int master) {
+    termios tio{};
+    if (tcgetattr(master, &tio) != 0) return 0;
+    switch (cfgetospeed(&tio)) {
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        case B230400:
+            return 230400;
+        default:
+            return 0;
+    }
+}
+
 using vantrel::boardsim::Micros;
 
 constexpr Micros kMicrosPerMilli = 1000;
@@ -358,6 +381,7 @@ int main(int argc, char** argv) {
             for (;;) {
                 const ssize_t got = read(pty->master, buffer, sizeof buffer);
                 if (got <= 0) break;
+                sim.setHostSpeed(now(), hostSpeed(pty->master));
                 sim.receive(now(), std::string_view(buffer, static_cast<std::size_t>(got)));
             }
         }

@@ -149,6 +149,13 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
              o.sim.baud = *n;
              return true;
          }},
+        {"--line-speed",
+         [&](const std::string& v) {
+             const auto n = parseNumber<long>(v);
+             if (!n || *n < 1) return false;
+             o.sim.lineSpeed = *n;
+             return true;
+         }},
         {"--frame-gap", [&](const std::string& v) { return millis(o.sim.frameGap)(v) && o.sim.frameGap > 0; }},
         {"--no-reply-record", count(f.silentRecords)},
         {"--error-at-verify", count(f.errorVerifies)},
@@ -196,6 +203,17 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
          }},
         {"--dribble", [&](const std::string& v) { return millis(f.dribbleGap)(v) && f.dribbleGap > 0; }},
         {"--reply-delay", millis(f.replyDelay)},
+        {"--late-reply",
+         [&](const std::string& v) {
+             // N:MS
+             const auto parts = splitAtColons(v);
+             if (parts.size() != 2) return false;
+             const auto reply = parseCount(parts[0]);
+             const auto late = parseCount(parts[1]);
+             if (!reply || !late) return false;
+             f.lateReplies[*reply] = *late * kMicrosPerMilli;
+             return true;
+         }},
         {"--noise",
          [&](const std::string& v) {
              const auto n = parseSeconds(v);  // a plain non-negative number
@@ -283,6 +301,7 @@ Port:
   --ports-dir DIR       folder for the alias (default $XDG_CONFIG_HOME/vantrel/ports)
   --modbus A[,B...]     Modbus RTU, one board per address (1..247); default plain
   --baud N              pace reading and replies at N baud (10 bits per byte)
+  --line-speed N        answer only when the host's port is set to N bit/s
   --frame-gap MS        Modbus: quiet time that ends a frame without CRC match (50)
 Identity:
   --boot-version TEXT   reply to BOOTi is VER=TEXT (4.01)
@@ -305,6 +324,7 @@ replies too, the answers to BOOTi included):
                         reply N is TEXT (CR LF added) instead (repeatable)
   --dribble MS          send replies one byte at a time, MS apart
   --reply-delay MS      wait MS before each reply
+  --late-reply N:MS     reply N leaves MS later; later replies do not wait for it
   --noise PCT           chance in percent of a random byte before each byte sent
   --noise-seed N        seed for --noise and --noise-before-reply (1)
   --appear-after SEC    the alias appears only after SEC seconds (needs --com)

@@ -60,6 +60,8 @@ QString SimulatedPort::portName() const {
 
 void SimulatedPort::setSettings(const QString& settings) {
     settings_ = settings;
+    // "115200,N,8,1": the speed is the part before the first comma.
+    sim_.setHostSpeed(now(), settings.section(u',', 0, 0).toLong());
 }
 
 void SimulatedPort::setCommPort(qint16 number) {

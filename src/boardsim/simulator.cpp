@@ -36,8 +36,19 @@ Micros Simulator::byteTime() const {
     return (kBitsPerByte * kMicrosPerSecond + config_.baud / 2) / config_.baud;
 }
 
+void Simulator::setHostSpeed(Micros now, long bitsPerSecond) {
+    if (bitsPerSecond == hostSpeed_) return;
+    hostSpeed_ = bitsPerSecond;
+    if (config_.lineSpeed > 0)
+        note(now, "host at " + std::to_string(bitsPerSecond) + " bit/s, boards at " +
+                      std::to_string(config_.lineSpeed) + (bitsPerSecond == config_.lineSpeed ? "" : ": not heard"));
+}
+
 void Simulator::receive(Micros now, std::string_view bytes) {
     if (unplugRequested_) return;  // the port is on its way out
+    // At the wrong speed every byte is framing errors to the UART: nothing
+    // that starts a command, so nothing is answered.
+    if (config_.lineSpeed > 0 && hostSpeed_ != config_.lineSpeed) return;
     // Each byte is cut into the stream at once, stamped with the time its
     // last bit arrives; what it completes waits for that time in pieces_.
     // So the boards wake once per command, not once per byte.
@@ -213,15 +224,39 @@ void Simulator::queueReply(Micros at, int address, const std::string& text) {
 
     const Micros wireTime = byteTime();
     const Micros step = std::max(faults.dribbleGap, wireTime);
+    if (const auto late = faults.lateReplies.find(number); late != faults.lateReplies.end()) {
+        // Out of the line's order: its bytes go in among the others by time.
+        note(at,
+             "fault late-reply " + std::to_string(number) + " by " + std::to_string(late->second / kMicrosPerMilli) +
+                 " ms",
+             logged);
+        Micros when = at + faults.replyDelay + late->second + wireTime;
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            if (i > 0) when += std::max(step, sent[i].pause);
+            OutByte out{when, sent[i].byte, std::nullopt};
+            if (i == 0) out.log = LogEntry{0, "TX", logged, reply, {}};
+            const auto place = std::upper_bound(output_.begin(), output_.end(), when,
+                                                [](Micros t, const OutByte& b) { return t < b.at; });
+            output_.insert(place, std::move(out));
+        }
+        return;
+    }
     Micros when = std::max(at + faults.replyDelay, lineFreeOut_) + wireTime;
     for (std::size_t i = 0; i < sent.size(); ++i) {
         if (i > 0) when += std::max(step, sent[i].pause);
         OutByte out{when, sent[i].byte, std::nullopt};
         if (i == 0) out.log = LogEntry{0, "TX", logged, reply, {}};
-        output_.push_back(std::move(out));
+        // Behind everything due no later; only a late reply can be due later.
+        if (output_.empty() || output_.back().at <= when) {
+            output_.push_back(std::move(out));
+        } else {
+            const auto place = std::upper_bound(output_.begin(), output_.end(), when,
+                                                [](Micros t, const OutByte& b) { return t < b.at; });
+            output_.insert(place, std::move(out));
+        }
     }
     // The next reply keeps the same pace: its first byte one step after our last.
-    lineFreeOut_ = output_.back().at + (step - wireTime);
+    lineFreeOut_ = when + (step - wireTime);
 }
 
 std::string Simulator::takeDue(Micros now) {

@@ -44,7 +44,10 @@ struct Faults {
     std::map<long, std::string> replacedReplies;  // reply -> the text sent instead (without CR LF)
     Micros dribbleGap = 0;                        // send replies one byte at a time, this far apart
     Micros replyDelay = 0;                        // wait this long before answering
-    double noisePercent = 0;                      // chance of a random byte before each byte sent
+    // reply -> how much later it leaves; the replies after it do not wait
+    // for it, so a late one can come after the answer to a later command.
+    std::map<long, Micros> lateReplies;
+    double noisePercent = 0;  // chance of a random byte before each byte sent
     std::uint32_t noiseSeed = 1;
     long unplugAfterRecord = 0;  // port vanishes once this record is answered; 0: never
 };
@@ -55,6 +58,10 @@ struct SimConfig {
     BoardIdentity identity;
     Faults faults;
     long baud = 0;  // 0: no pacing; else 10 bits per byte each way
+    // 0: the boards understand the host at any speed; else only when the
+    // host's port is set to this many bits per second, as a board whose UART
+    // is fixed at one speed would.
+    long lineSpeed = 0;
     Micros frameGap = 50'000;
     std::size_t lineLimit = 1024;
     // Records every board holds in flash from the start, as if downloaded.
@@ -74,6 +81,10 @@ class Simulator {
     // boards one by one at wire speed: a command is taken at the time its
     // last byte arrives, as later calls to advance() come due.
     void receive(Micros now, std::string_view bytes);
+    // The speed the host's port is set to (bits per second; 0: unknown).
+    // With a line speed of its own, bytes sent at any other speed reach
+    // the boards as nothing they can read.
+    void setHostSpeed(Micros now, long bitsPerSecond);
     // Hands the boards the commands that have come due and settles quiet
     // Modbus lines.
     void advance(Micros now);
@@ -125,6 +136,7 @@ class Simulator {
     Micros lineFreeIn_ = 0;
     Micros lineFreeOut_ = 0;
     Micros lastByteAt_ = 0;
+    long hostSpeed_ = 0;
     long records_ = 0;
     long verifies_ = 0;
     long replies_ = 0;

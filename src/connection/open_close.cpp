@@ -109,6 +109,8 @@ void Loader::BTNCloseCom_Click() {
     RxHeld.clear();
     LineInFlight = 0;
     LineAnswered.reset();
+    linesHeld_ = false;
+    lineDue_ = false;
     MSComm1->setPortOpen(false);
     setPortBoxColor(false);
     Pic->setVisible(false);

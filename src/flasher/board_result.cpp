@@ -44,6 +44,8 @@ QString resultName(ExitCode code, Action action) {
             return QStringLiteral("connection lost");
         case ExitCode::ReportUnwritable:
             return QStringLiteral("report unwritable");
+        case ExitCode::NoEndOfFile:
+            return QStringLiteral("no end of file");
     }
     return QStringLiteral("unknown");
 }
@@ -68,6 +70,8 @@ QByteArray reportJson(const QList<BoardResult>& boards) {
         o.insert(QStringLiteral("message"), b.message);
         o.insert(QStringLiteral("started"), b.started.toUTC().toString(Qt::ISODateWithMs));
         o.insert(QStringLiteral("seconds"), qRound64(b.seconds * 1000.0) / 1000.0);
+        o.insert(QStringLiteral("retries"), b.retries);
+        o.insert(QStringLiteral("speed"), b.speed.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(b.speed));
         array.append(o);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);

@@ -27,6 +27,8 @@ struct BoardResult {
     QString message;                     // the flasher's last word on it
     QDateTime started;                   // UTC
     double seconds = 0.0;
+    int retries = 0;  // file lines written again for want of a reply
+    QString speed;    // the line's speed the board was reached at ("19200", "usb"); empty when none answered
 };
 
 // The word for an outcome, as the summary and the report give it.
@@ -37,8 +39,8 @@ QString boardLabel(const QString& port, std::optional<int> address);
 
 // The report: a JSON array with one object per board, in the order given,
 // each with the keys port, device, address (null in plain mode), file,
-// sha256, lines, version, result, exit_code, message, started (ISO 8601, UTC)
-// and seconds.
+// sha256, lines, version, result, exit_code, message, started (ISO 8601, UTC),
+// seconds, retries and speed (null when no speed answered).
 QByteArray reportJson(const QList<BoardResult>& boards);
 
 // The summary's first line: the boards, how many ended how (in the order the

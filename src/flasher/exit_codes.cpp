@@ -26,6 +26,8 @@ const char* exitCodeName(ExitCode code) {
             return "connection-lost";
         case ExitCode::ReportUnwritable:
             return "report-unwritable";
+        case ExitCode::NoEndOfFile:
+            return "no-end-of-file";
     }
     return "unknown";
 }

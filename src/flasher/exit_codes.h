@@ -16,6 +16,7 @@ enum class ExitCode : int {
     NoReply = 8,            // no reply within --timeout of the last write
     ConnectionLost = 9,     // the port went away during the job (unplugged, powered off)
     ReportUnwritable = 10,  // --report names a file that cannot be written
+    NoEndOfFile = 11,       // every line was sent and the board never said "DOWNLOAD" (--no-check)
 };
 
 inline int toInt(ExitCode code) {
@@ -29,7 +30,7 @@ inline constexpr ExitCode kAllExitCodes[] = {
     ExitCode::Success,        ExitCode::Internal,         ExitCode::Usage,
     ExitCode::PortNotOpened,  ExitCode::NoBoard,          ExitCode::FileUnreadable,
     ExitCode::BoardError,     ExitCode::BoardFormat,      ExitCode::NoReply,
-    ExitCode::ConnectionLost, ExitCode::ReportUnwritable,
+    ExitCode::ConnectionLost, ExitCode::ReportUnwritable, ExitCode::NoEndOfFile,
 };
 
 }  // namespace vantrel::flasher

@@ -5,6 +5,7 @@
 #include "common/failure.h"
 #include "flasher/open_hints.h"
 #include "link/numeric_text.h"
+#include "transfer/hex_file.h"
 
 namespace vantrel::flasher {
 namespace {
@@ -64,7 +65,8 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
       portBoxText_(std::move(setup.portBoxText)),
       portLabel_(std::move(setup.portLabel)),
       resolver_(std::move(setup.resolver)),
-      console_(console) {
+      console_(console),
+      speed_(options_.autoSpeed ? kAutoSpeeds[0] : options_.speed) {
     Platform platform;
     platform.port = std::move(setup.port);
     platform.msgBox = std::make_unique<ReportingMsgBox>(
@@ -96,6 +98,14 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     settle_.setTimerType(Qt::PreciseTimer);
     connect(&settle_, &QTimer::timeout, this, &FlashJob::runActionOnceSettled);
 
+    // A second reply to the line written again takes as long after the
+    // first as the second write came after the first: the reply bound, and a
+    // receive tick or two besides.
+    quiet_.setSingleShot(true);
+    quiet_.setTimerType(Qt::PreciseTimer);
+    quiet_.setInterval(options_.timeoutMs + ProbeAsks::kQuietMarginMs);
+    connect(&quiet_, &QTimer::timeout, this, &FlashJob::onQuiet);
+
     deadline_.setSingleShot(true);
     deadline_.setInterval(options_.timeoutMs);
     connect(&deadline_, &QTimer::timeout, this, &FlashJob::onDeadline);
@@ -123,7 +133,7 @@ void FlashJob::start() {
 void FlashJob::configureLoader() {
     Loader& w = *loader_;
     w.txt[0]->setText(portBoxText_);
-    switch (options_.speed) {
+    switch (speed_) {
         case Speed::B9600:
             w.Option1->setChecked(true);
             break;
@@ -145,8 +155,9 @@ void FlashJob::configureLoader() {
 
 void FlashJob::open() {
     step_ = Step::Opening;
-    QString how = QStringLiteral("%1 bit/s").arg(bitsPerSecond(options_.speed));
-    if (options_.speed == Speed::Usb) how = QStringLiteral("USB");
+    QString how = QStringLiteral("%1 bit/s").arg(bitsPerSecond(speed_));
+    if (speed_ == Speed::Usb) how = QStringLiteral("USB");
+    if (options_.autoSpeed) how += QStringLiteral(" (speed %1 of %2)").arg(speedIndex_ + 1).arg(std::size(kAutoSpeeds));
     if (action_ == Action::Search)
         how += QStringLiteral(", searching Modbus addresses 1 to 127");
     else if (options_.modbus)
@@ -160,8 +171,9 @@ void FlashJob::open() {
     }
     console_.info(QStringLiteral("opening %1 (%2)").arg(where, how));
 
-    const bool usb = options_.speed == Speed::Usb;
+    const bool usb = speed_ == Speed::Usb;
     lastOpenFailure_.reset();
+    asksAtSpeed_ = 0;
     click(&Loader::BTNOpenCom_Click);
     if (finished_) return;
     if (usb) {
@@ -178,6 +190,10 @@ void FlashJob::open() {
 
 void FlashJob::boardFound() {
     if (version_.isEmpty()) version_ = shown(reply());
+    if (options_.autoSpeed && !speedAnswered_) {
+        speedAnswered_ = true;
+        console_.info(QStringLiteral("speed: the board answers at %1 bit/s").arg(bitsPerSecond(speed_)));
+    }
     if (action_ == Action::Search) {
         if (!found_.contains(replyAddress_)) {
             found_.append(replyAddress_);
@@ -280,17 +296,38 @@ void FlashJob::setAddress() {
 void FlashJob::onCommandWritten(const QByteArray& command, const QByteArray& frame) {
     if (deadlineArmed_) deadline_.start();
     lastCommand_ = shown(command);
-    if (step_ == Step::Probing && command == "BOOTi\r\n")
+    if (step_ == Step::Probing && command == "BOOTi\r\n") {
         asks_.asked(options_.modbus && !frame.isEmpty() ? static_cast<quint8>(frame[0]) : -1, elapsed_.elapsed());
+        // A search asks each address once and gives up by itself; otherwise
+        // each speed has its number of asks, and the one after them is the
+        // sign to move on.
+        const bool search = searching() || action_ == Action::Search;
+        if (options_.autoSpeed && !search && ++asksAtSpeed_ > kAutoSpeedAsks) {
+            if (speedsLeft())
+                QTimer::singleShot(0, this, &FlashJob::tryNextSpeed);
+            else
+                finishLater(ExitCode::NoBoard, noBoardText());
+        }
+    }
 }
 
-void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray&) {
+void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray& record) {
     if (step_ != Step::Transfer) return;
+    if (retryLine_ != std::pair{verify, line}) {
+        retryLine_ = {verify, line};
+        lineRetries_ = 0;
+    }
+    // The board answers "DOWNLOAD" to the end-of-file record; a file that
+    // ends without one would be sent round again on the "OK" to its last
+    // line, so that line's answer is waited for before anything is sent.
+    if (line == lineCount && !isEndOfFileRecord(record)) loader_->holdLines();
     console_.lineSent(verify ? Pass::Verify : Pass::Download, line, lineCount);
 }
 
 void FlashJob::onReplyAccepted(const QByteArray&, int address) {
     replyAddress_ = address;
+    // The line was not quiet: a late copy may still be on its way.
+    if (quiet_.isActive()) quiet_.start();
 }
 
 void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
@@ -315,6 +352,18 @@ void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
             // A stray "DOWNLOAD" answers nothing: the line in flight still waits.
             if (outcome != Outcome::NoWord && outcome != Outcome::StrayDownload && loader_->LineAnswered)
                 lastAnswered_ = loader_->LineAnswered;
+            if (loader_->lineHeld() && (outcome == Outcome::Ok || outcome == Outcome::Verify)) {
+                if (retryHold_) {
+                    // Answered after a write again: wait out a second reply.
+                    deadline_.stop();
+                    quiet_.start();
+                    return;
+                }
+                if (passEndedWithoutEndOfFile()) {
+                    finish(ExitCode::NoEndOfFile, noEndOfFileText());
+                    return;
+                }
+            }
             onTransferReply(outcome);
             return;
         case Step::Installing:
@@ -400,6 +449,10 @@ void FlashJob::onOpenFailed(int number, const QString& description) {
 
 void FlashJob::onProbeGaveUp() {
     if (finished_ || step_ != Step::Probing) return;
+    if (options_.autoSpeed && speedsLeft() && found_.isEmpty()) {
+        QTimer::singleShot(0, this, &FlashJob::tryNextSpeed);
+        return;
+    }
     if (action_ == Action::Search && !found_.isEmpty()) {
         QStringList addresses;
         for (int a : found_) addresses << QString::number(a);
@@ -440,6 +493,8 @@ void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
     // A search ends when the probe has asked every address: its "Not connect"
     // is the normal end, not news.
     if (action_ == Action::Search && step_ == Step::Probing) return;
+    // Nor is a search's end at a speed that is not the last one tried.
+    if (options_.autoSpeed && step_ == Step::Probing && speedsLeft()) return;
     // The loader names the port by its port text; the user named it otherwise.
     QString said = text;
     if (portLabel_ != portBoxText_ && said.startsWith(portBoxText_)) said = portLabel_ + said.mid(portBoxText_.size());
@@ -448,7 +503,56 @@ void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
 
 void FlashJob::onDeadline() {
     if (finished_) return;
+    if (step_ == Step::Transfer && lineRetries_ < options_.retries && loader_->lineInFlight()) {
+        retryLine();
+        return;
+    }
     finish(ExitCode::NoReply, noReplyText());
+}
+
+void FlashJob::retryLine() {
+    ++lineRetries_;
+    ++retries_;
+    console_.info(QStringLiteral("retry %1 of %2: no reply within %3 to %4; writing it again")
+                      .arg(lineRetries_)
+                      .arg(options_.retries)
+                      .arg(seconds(options_.timeoutMs), describe(*loader_->lineInFlight())));
+    retryHold_ = true;
+    loader_->holdLines();
+    // The write restarts the reply bound.
+    click(&Loader::resendLineInFlight);
+}
+
+void FlashJob::onQuiet() {
+    if (finished_ || step_ != Step::Transfer) return;
+    retryHold_ = false;
+    if (passEndedWithoutEndOfFile()) {
+        finish(ExitCode::NoEndOfFile, noEndOfFileText());
+        return;
+    }
+    click(&Loader::releaseHeldLine);
+}
+
+bool FlashJob::passEndedWithoutEndOfFile() const {
+    return lastAnswered_ && lastAnswered_->line == lastAnswered_->lineCount &&
+           !isEndOfFileRecord(lastAnswered_->record);
+}
+
+bool FlashJob::speedsLeft() const {
+    return speedIndex_ + 1 < static_cast<int>(std::size(kAutoSpeeds));
+}
+
+void FlashJob::tryNextSpeed() {
+    if (finished_ || step_ != Step::Probing || !speedsLeft()) return;
+    const QString tried = QString::number(bitsPerSecond(speed_));
+    speed_ = kAutoSpeeds[++speedIndex_];
+    console_.info(QStringLiteral("no answer at %1 bit/s; trying %2 bit/s").arg(tried).arg(bitsPerSecond(speed_)));
+    // Close as the operator would, choose the next speed, and open again.
+    click(&Loader::BTNCloseCom_Click);
+    if (finished_) return;
+    asks_ = ProbeAsks{};
+    configureLoader();
+    open();
 }
 
 void FlashJob::click(void (Loader::*handler)()) {
@@ -475,7 +579,20 @@ QString FlashJob::openFailureText() const {
 }
 
 QString FlashJob::noBoardText() const {
-    if (options_.speed == Speed::Usb) {
+    if (options_.autoSpeed) {
+        QStringList speeds;
+        for (Speed sp : kAutoSpeeds) speeds << QString::number(bitsPerSecond(sp));
+        QString where;
+        if (searching() || action_ == Action::Search)
+            where = QStringLiteral(" at any Modbus address from 1 to 127");
+        else if (options_.modbus)
+            where = QStringLiteral(" at Modbus address %1").arg(target_.address);
+        return QStringLiteral(
+                   "no bootloader answered on %1%2 at any speed (%3 bit/s); check the cable and that the board "
+                   "runs its bootloader")
+            .arg(portLabel_, where, speeds.join(QStringLiteral(", ")));
+    }
+    if (speed_ == Speed::Usb) {
         return QStringLiteral("no board: the USB port %1 did not appear%2")
             .arg(portLabel_, lastOpenFailure_ ? QStringLiteral(" (last attempt: %1)").arg(lastOpenFailure_->description)
                                               : QString());
@@ -488,7 +605,15 @@ QString FlashJob::noBoardText() const {
                "no bootloader answered on %1 at %2 bit/s; check the speed, the cable and that the board "
                "runs its bootloader")
         .arg(portLabel_)
-        .arg(bitsPerSecond(options_.speed));
+        .arg(bitsPerSecond(speed_));
+}
+
+QString FlashJob::noEndOfFileText() const {
+    const QString file = QFileInfo(options_.file).fileName();
+    return QStringLiteral(
+               "the board answered OK to the last line of %1 (%2), not DOWNLOAD: the file has no end-of-file "
+               "record where the bootloader ends a pass, so nothing more was sent and the board is not verified")
+        .arg(file, describe(*lastAnswered_));
 }
 
 QString FlashJob::noReplyText() const {
@@ -501,6 +626,7 @@ QString FlashJob::noReplyText() const {
         text = QStringLiteral("no line was sent within %1").arg(within);
     } else {
         text = QStringLiteral("no reply within %1 to %2").arg(within, describe(*loader_->lineInFlight()));
+        if (lineRetries_ > 0) text += QStringLiteral(", written %1 times").arg(lineRetries_ + 1);
         if (lastAnswered_)
             text += QStringLiteral("; last answered: %1 line %2")
                         .arg(passName(lastAnswered_->verify ? Pass::Verify : Pass::Download))
@@ -546,6 +672,8 @@ BoardResult FlashJob::result() const {
     r.message = message_;
     r.started = started_;
     r.seconds = seconds_;
+    r.retries = retries_;
+    if (!options_.autoSpeed || speedAnswered_) r.speed = speedName(speed_);
     return r;
 }
 
@@ -559,6 +687,7 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     deadline_.stop();
     deadlineArmed_ = false;
     settle_.stop();
+    quiet_.stop();
     console_.endTransfer();
     if (code == ExitCode::Success)
         console_.info(message);

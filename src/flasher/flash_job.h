@@ -66,6 +66,11 @@ class FlashJob : public QObject {
     BoardResult result() const;
     // The Modbus addresses a search found, in the order they answered.
     const QList<int>& found() const { return found_; }
+    // The speed the port is set to (with --speed auto, the one that answered
+    // once a board has).
+    Speed speed() const { return speed_; }
+    // File lines written again for want of a reply.
+    int retries() const { return retries_; }
 
   signals:
     void finished(int exitCode);
@@ -103,6 +108,17 @@ class FlashJob : public QObject {
     void onHandlerFailed(int number, const QString& description);
     void onLoaderMessage(const QString& text, const QString& title);
     void onDeadline();
+    // Writes the line in flight again and keeps the next line back until
+    // the line has stayed quiet (onQuiet).
+    void retryLine();
+    void onQuiet();
+    // With --speed auto: the probe goes on at the next speed, or the board
+    // answered at none.
+    void tryNextSpeed();
+    bool speedsLeft() const;
+    // The last line of the file was answered "OK": the pass has ended
+    // without the board's "DOWNLOAD".
+    bool passEndedWithoutEndOfFile() const;
 
     void click(void (Loader::*handler)());
     // The reply the loader is interpreting, while it announces what it made of it.
@@ -111,6 +127,7 @@ class FlashJob : public QObject {
     QString openFailureText() const;
     QString noBoardText() const;
     QString noReplyText() const;
+    QString noEndOfFileText() const;
     static QString describe(const LineOnWire& l);
     void finish(ExitCode code, const QString& message);
     void finishLater(ExitCode code, const QString& message);
@@ -128,6 +145,17 @@ class FlashJob : public QObject {
     bool deadlineArmed_ = false;
     ProbeAsks asks_;
     QTimer settle_;
+    // After a write again: the line must stay quiet this long before the
+    // next line goes, so that a late second reply finds no line to move on.
+    QTimer quiet_;
+    bool retryHold_ = false;
+    int retries_ = 0;
+    int lineRetries_ = 0;               // of the line in flight
+    std::pair<bool, int> retryLine_{};  // (verify, line) lineRetries_ counts for
+    Speed speed_ = Speed::B115200;
+    int speedIndex_ = 0;   // in kAutoSpeeds
+    int asksAtSpeed_ = 0;  // the probe's asks at speed_
+    bool speedAnswered_ = false;
 
     Step step_ = Step::Starting;
     QElapsedTimer transferStart_;

@@ -53,6 +53,9 @@ struct FlashRun::PortRun {
     QList<Target> boards;  // one after the other
     int next = 0;
     bool searching = false;
+    // With --speed auto, the speed the search found the boards at: they are
+    // flashed at it without trying again.
+    std::optional<Speed> foundSpeed;
     std::unique_ptr<FlashJob> job;
     std::vector<std::unique_ptr<Console>> consoles;  // outlive the jobs that print through them
     QList<BoardResult> results;
@@ -190,6 +193,7 @@ void FlashRun::searchDone(PortRun& p) {
         return;
     }
     if (several_) p.consoles.back()->settle(QStringLiteral("found %1").arg(search->found().size()));
+    if (options_.autoSpeed) p.foundSpeed = search->speed();
     for (int a : search->found()) p.boards.append(Target{p.port, Target::Kind::Address, a});
     nextBoard(p);
 }
@@ -207,6 +211,10 @@ std::unique_ptr<FlashJob> FlashRun::makeJob(PortRun& p, const Target& target, Ac
     PortAccess access = setup_.ports(p.port);
     FlashJob::Setup job;
     job.options = options_;
+    if (p.foundSpeed && action != Action::Search) {
+        job.options.speed = *p.foundSpeed;
+        job.options.autoSpeed = false;
+    }
     job.target = target;
     job.action = action;
     job.file = plan_.file;

@@ -85,8 +85,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                                  "the same time."),
                                   QStringLiteral("port"));
     const QCommandLineOption speed({QStringLiteral("s"), QStringLiteral("speed")},
-                                   QStringLiteral("9600, 19200, 115200 (default) or usb (wait for the board's USB "
-                                                  "port to appear; power the board after starting)."),
+                                   QStringLiteral("9600, 19200, 115200 (default), auto (try 115200, 19200, then "
+                                                  "9600) or usb (wait for the board's USB port to appear; power "
+                                                  "the board after starting)."),
                                    QStringLiteral("speed"), QStringLiteral("115200"));
     const QCommandLineOption modbus({QStringLiteral("m"), QStringLiteral("modbus")},
                                     QStringLiteral("Modbus RTU to the board at this address (1..247); a list "
@@ -109,6 +110,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                      QStringLiteral("Give up when no reply comes this many seconds after the last "
                                                     "command (default 5)."),
                                      QStringLiteral("seconds"), QStringLiteral("5"));
+    const QCommandLineOption retries(QStringLiteral("retries"),
+                                     QStringLiteral("Write a file line again when no reply came within --timeout, up "
+                                                    "to this many times per line (default 0)."),
+                                     QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Log every frame written and read on standard error."));
     const QCommandLineOption list(QStringLiteral("list"),
@@ -130,7 +135,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                                        "options (e.g. \"--modbus 3,7 --error-at-verify 2\")."),
                                         QStringLiteral("options"));
     parser.addOptions({help, version, port, speed, modbus, verifyOnly, install, queryVersion, setAddress, timeout,
-                       trace, list, quiet, fast, report, dryRun, dryRunWith});
+                       retries, trace, list, quiet, fast, report, dryRun, dryRunWith});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The Intel HEX file to load."),
                                  QStringLiteral("[file]"));
 
@@ -155,8 +160,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (!files.isEmpty()) o.file = files.first();
 
     if (parser.isSet(list)) {
-        for (const QCommandLineOption* other : {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion,
-                                                &setAddress, &timeout, &fast, &report, &dryRun, &dryRunWith}) {
+        for (const QCommandLineOption* other :
+             {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion, &setAddress, &timeout, &retries, &fast,
+              &report, &dryRun, &dryRunWith}) {
             if (parser.isSet(*other))
                 return error(
                     QStringLiteral("--list stands alone; --%1 does not go with it").arg(other->names().last()));
@@ -208,8 +214,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         o.speed = Speed::B115200;
     else if (speedText == u"usb")
         o.speed = Speed::Usb;
+    else if (speedText == u"auto")
+        o.autoSpeed = true;
     else
-        return error(QStringLiteral("speed \"%1\": use 9600, 19200, 115200 or usb").arg(parser.value(speed)));
+        return error(QStringLiteral("speed \"%1\": use 9600, 19200, 115200, auto or usb").arg(parser.value(speed)));
 
     if (parser.isSet(modbus)) {
         // A USB port carries the bootloader's plain protocol only: the window
@@ -241,6 +249,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (!ok || !std::isfinite(seconds) || seconds <= 0.0 || seconds > kMaxTimeoutSeconds)
         return error(QStringLiteral("timeout \"%1\": give seconds above 0, at most 3600").arg(parser.value(timeout)));
     o.timeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000.0)));
+
+    const QString retriesText = parser.value(retries).trimmed();
+    const int retryCount = retriesText.toInt(&ok);
+    if (!ok || retryCount < 0 || retryCount > kMaxRetries || retriesText.startsWith(u'+'))
+        return error(QStringLiteral("retries \"%1\": give 0..%2").arg(parser.value(retries)).arg(kMaxRetries));
+    o.retries = retryCount;
 
     const bool wantsVerify = parser.isSet(verifyOnly);
     const bool wantsVersion = parser.isSet(queryVersion);

@@ -33,10 +33,11 @@ struct PortName {
 // targets it walks.
 struct FlashOptions {
     Action action = Action::DownloadVerify;
-    QString port;               // as given: "COM3" or a device path
-    bool portIsDevice = false;  // a path, reached as port 1 of the run's own resolver
-    QList<PortName> ports;      // every --port, in the order given (flashed at the same time)
-    Speed speed = Speed::B115200;
+    QString port;                  // as given: "COM3" or a device path
+    bool portIsDevice = false;     // a path, reached as port 1 of the run's own resolver
+    QList<PortName> ports;         // every --port, in the order given (flashed at the same time)
+    Speed speed = Speed::B115200;  // with autoSpeed: the first speed the probe tries
+    bool autoSpeed = false;        // --speed auto: the probe tries kAutoSpeeds in turn
     bool modbus = false;
     bool modbusSearch = false;   // the address box left empty: the probe searches 1..127
     int modbusAddress = 0;       // 1..247 when modbus && !modbusSearch
@@ -46,6 +47,7 @@ struct FlashOptions {
     bool installAfter = false;  // Install once the transfer ended with "END"
     int newAddress = 0;         // --set-address, 1..247
     int timeoutMs = 5000;       // reply bound, from the last write
+    int retries = 0;            // a file line unanswered within timeoutMs is written again up to this often
     bool trace = false;
     bool quiet = false;
     bool fast = false;    // take replies as soon as they arrive, not only at the 20 ms tick
@@ -66,6 +68,14 @@ struct CommandLine {
 
 // `arguments` starts with the program name, as QCoreApplication::arguments().
 CommandLine parseCommandLine(const QStringList& arguments);
+
+// What --speed auto tries, in this order.
+inline constexpr Speed kAutoSpeeds[] = {Speed::B115200, Speed::B19200, Speed::B9600};
+// The probe's asks at each speed of --speed auto before the next is tried
+// (one every 200 ms); an address search asks its 127 addresses instead.
+inline constexpr int kAutoSpeedAsks = 10;
+// The most --retries allows.
+inline constexpr int kMaxRetries = 100;
 
 // The bit rate the speed stands for (USB ports run at 115200 too).
 int bitsPerSecond(Speed speed);

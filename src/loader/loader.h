@@ -184,6 +184,19 @@ class Loader : public QObject {
     void Command4_Click();
     void Command1_Click();
 
+    // --- For a tool that writes a line again (the window never does) -----
+    // Writes the line in flight again, byte for byte as the line sender
+    // wrote it; the pass and the line to come are unchanged.
+    void resendLineInFlight();
+    // From now on the next line the reply interpreter would send is kept
+    // back: the line in flight counts as answered, so a second reply to it
+    // (a late copy after a write again) finds nothing to move on and no
+    // second line goes on the wire. releaseHeldLine() sends it.
+    void holdLines();
+    void releaseHeldLine();
+    // A line is kept back and waits for releaseHeldLine().
+    bool lineHeld() const { return lineDue_; }
+
     // The seams the loader was given (tests reach their fakes through them).
     MsgBox& messageBox() const { return *platform_.msgBox; }
     Sleeper& sleeper() const { return *platform_.sleeper; }
@@ -256,7 +269,9 @@ class Loader : public QObject {
     void writeCommand(const QByteArray& command);
 
     Platform platform_;
-    SentLine sentLast_;  // the line sender's last line, as written
+    bool linesHeld_ = false;  // holdLines() until releaseHeldLine()
+    bool lineDue_ = false;    // the line sender was asked for a line while held
+    SentLine sentLast_;       // the line sender's last line, as written
     std::vector<std::unique_ptr<Control>> ownedControls_;
     std::vector<Control*> controlList_;
     std::vector<Control*> speedGroup_;

@@ -31,6 +31,8 @@ void Loader::startTransfer(bool verify) {
         LineIndex = 0;
         // The table is about to change: no line of it is waiting for its answer.
         LineInFlight = 0;
+        linesHeld_ = false;
+        lineDue_ = false;
         vbalProgressBar1->setText(QStringLiteral("NO FILE"));
         // Until the whole file has been read nothing counts as loaded, so a
         // file that fails half-way never leaves a mix of two files to send.

@@ -72,7 +72,8 @@ TEST(Options, ReplyFaultSwitchesReachTheirSettings) {
     const ParseResult parsed = parseOptionText(
         "--modbus 5  --noise-before-reply 1 --noise-before-reply=4:7\t--split-reply 2:3:40 "
         "--split-reply all:5:25 --split-reply 2:1:10 --double-reply 6 --double-reply 9 --drop-reply 1 "
-        "--drop-reply 2 --replace-reply 3:FORMAT --replace-reply=8:ADR=0A");
+        "--drop-reply 2 --replace-reply 3:FORMAT --replace-reply=8:ADR=0A --late-reply 6:450 --late-reply=9:20 "
+        "--line-speed 19200");
     ASSERT_EQ(parsed.error, "");
     const Faults& f = parsed.options.sim.faults;
     EXPECT_TRUE(parsed.options.sim.modbus);
@@ -83,6 +84,8 @@ TEST(Options, ReplyFaultSwitchesReachTheirSettings) {
     EXPECT_EQ(f.doubledReplies, (std::set<long>{6, 9}));
     EXPECT_EQ(f.droppedReplies, (std::set<long>{1, 2}));
     EXPECT_EQ(f.replacedReplies, (std::map<long, std::string>{{3, "FORMAT"}, {8, "ADR=0A"}}));
+    EXPECT_EQ(f.lateReplies, (std::map<long, Micros>{{6, 450'000}, {9, 20'000}}));
+    EXPECT_EQ(parsed.options.sim.lineSpeed, 19200);
 }
 
 TEST(Options, PlainModeWithoutAnything) {
@@ -131,6 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
         BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
         BadCase{"DropReplyZero", {"--drop-reply", "0"}, "bad value for --drop-reply"},
+        BadCase{"LateReplyWithoutTime", {"--late-reply", "6"}, "bad value for --late-reply"},
+        BadCase{"LateReplyZero", {"--late-reply", "0:100"}, "bad value for --late-reply"},
+        BadCase{"LineSpeedZero", {"--line-speed", "0"}, "bad value for --line-speed"},
         BadCase{"FlashedFileMissing", {"--flashed", "/nonexistent/image.hex"}, "bad value for --flashed"},
         BadCase{"ReplaceReplyWithoutText", {"--replace-reply", "3:"}, "bad value for --replace-reply"},
         BadCase{"ReplaceReplyWithoutNumber", {"--replace-reply", "FORMAT"}, "bad value for --replace-reply"},

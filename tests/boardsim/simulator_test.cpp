@@ -217,5 +217,53 @@ TEST(Modbus, NewAddressTakesEffectAfterTheReplyFromTheOldOne) {
     EXPECT_EQ(bus.exchange(0, buildFrame(7, "BOOTi\r\n")), reply(7, "VER=4.01\r\n"));
 }
 
+// A board whose UART is fixed at one speed hears only a host set to it.
+struct SpeedCase {
+    const char* name;
+    long hostSpeed;  // 0: never said
+    bool answered;
+};
+
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FixedLineSpeed : public ::testing::TestWithParam<SpeedCase> {};
+
+TEST_P(FixedLineSpeed, AnswersOnlyAtItsSpeed) {
+    SimConfig config = plain();
+    config.lineSpeed = 19200;
+    Bus bus(config);
+    if (GetParam().hostSpeed != 0) bus.sim.setHostSpeed(0, GetParam().hostSpeed);
+    EXPECT_EQ(bus.exchange(1 * kMs, "BOOTi\r\n"), GetParam().answered ? "VER=4.01\r\n" : "");
+    EXPECT_EQ(bus.entries("RX").size(), GetParam().answered ? 1U : 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, FixedLineSpeed,
+                         ::testing::Values(SpeedCase{"Same", 19200, true}, SpeedCase{"Faster", 115200, false},
+                                           SpeedCase{"Slower", 9600, false}, SpeedCase{"Unknown", 0, false}),
+                         [](const ::testing::TestParamInfo<SpeedCase>& info) { return std::string(info.param.name); });
+
+TEST(FixedLineSpeed, AHostThatChangesToItsSpeedIsHeardFromThen) {
+    SimConfig config = plain();
+    config.lineSpeed = 9600;
+    Bus bus(config);
+    bus.sim.setHostSpeed(0, 115200);
+    EXPECT_EQ(bus.exchange(1 * kMs, "BOOTi\r\n"), "");
+    bus.sim.setHostSpeed(2 * kMs, 9600);
+    EXPECT_EQ(bus.exchange(3 * kMs, "BOOTi\r\n"), "VER=4.01\r\n");
+}
+
+TEST(LateReply, ComesAfterTheAnswerToALaterCommand) {
+    SimConfig config = plain();
+    config.faults.lateReplies[1] = 100 * kMs;
+    Bus bus(config);
+    EXPECT_EQ(bus.exchange(0, "BOOTi\r\n"), "");
+    // The second answer does not wait for the late first one.
+    EXPECT_EQ(bus.exchange(10 * kMs, "BOOT:00000001FF\r\n"), "DOWNLOAD\r\n");
+    EXPECT_EQ(bus.sim.takeDue(99 * kMs), "");
+    EXPECT_EQ(bus.sim.takeDue(100 * kMs), "VER=4.01\r\n");
+}
+
 }  // namespace
 }  // namespace vantrel::boardsim

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -423,6 +424,239 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SlowBoardCase{"Plain250ms", false, 250}, SlowBoardCase{"Plain450ms", false, 450},
                       SlowBoardCase{"Modbus250ms", true, 250}, SlowBoardCase{"Modbus450ms", true, 450}),
     [](const ::testing::TestParamInfo<SlowBoardCase>& info) { return std::string(info.param.name); });
+
+// A file of `text` in a folder of the test's own.
+struct HexFixture {
+    QTemporaryDir dir;
+    QString path;
+    explicit HexFixture(const QByteArray& text) : path(dir.filePath(QStringLiteral("fixture.hex"))) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) file.write(text);
+    }
+};
+
+// Whether a command went on the wire while an earlier one still waited for
+// its answer. A reply the board meant but that was lost on the way (a fault
+// switch) counts as an answer; a line written again (the same command twice
+// in a row) goes by intent while the first write waits.
+std::string secondLineInFlight(const boardsim::SimulatedPort& board) {
+    int commands = 0;
+    int replies = 0;
+    std::string previous;
+    for (const auto& e : board.log()) {
+        if (e.direction == "TX" || (e.direction == "EV" && (e.text.starts_with("fault drop-reply") ||
+                                                            e.text.starts_with("fault no-reply-record"))))
+            ++replies;
+        if (e.direction != "RX") continue;
+        const bool again = e.bytes == previous;
+        if (!again && replies < commands)
+            return "command " + std::to_string(commands + 1) + " (" + e.bytes + ") went with " +
+                   std::to_string(commands - replies) + " unanswered";
+        ++commands;
+        previous = e.bytes;
+    }
+    return {};
+}
+
+// --retries: a file line whose reply did not come within --timeout is
+// written again; after a write again the next line waits for the line to
+// stay quiet, so a second reply to the same line moves nothing on.
+struct RetryCase {
+    const char* name;
+    std::vector<QString> arguments;
+    QString boardOptions;
+    ExitCode code;
+    std::vector<const char*> messageHas;
+    int retries;
+    int writesOfLine5;  // download line 5 (record 5 on the wire)
+    int downloadLines;  // the download lines that went, each counted once
+    int verifyLines;
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Retries : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(Retries, WriteAgainOnlyAfterTheBoundAndNeverTwoLinesInFlight) {
+    const RetryCase& c = GetParam();
+    std::vector<QString> arguments{kTimeout, QStringLiteral("0.3")};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    arguments.push_back(kFile);
+    JobRun r(arguments, c.boardOptions);
+    ASSERT_TRUE(r.run()) << r.err.toStdString();
+
+    EXPECT_EQ(r.job->exitCode(), c.code) << r.err.toStdString();
+    for (const char* part : c.messageHas)
+        EXPECT_TRUE(r.job->exitMessage().contains(QLatin1String(part)))
+            << "missing \"" << part << "\" in: " << r.job->exitMessage().toStdString();
+    EXPECT_EQ(r.job->retries(), c.retries);
+    EXPECT_EQ(r.job->result().retries, c.retries);
+    EXPECT_EQ(r.err.count(QStringLiteral("writing it again")), c.retries) << r.err.toStdString();
+
+    const QList<QByteArray> lines = hexFileLines(blinkPath());
+    QList<QByteArray> expected;
+    for (int i = 1; i <= c.downloadLines; ++i)
+        for (int n = 0; n < (i == 5 ? c.writesOfLine5 : 1); ++n) expected << "BOOT" + lines[i - 1] + "\r\n";
+    for (int i = 1; i <= c.verifyLines; ++i) expected << "BOOT" + QByteArray(lines[i - 1]).replace(':', '#') + "\r\n";
+    EXPECT_EQ(r.afterProbe(), expected);
+    EXPECT_EQ(secondLineInFlight(*r.board), "");
+}
+
+const QString kRetries = QStringLiteral("--retries");
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashJob, Retries,
+    ::testing::Values(
+        // Reply 1 answers the version query, reply 6 download line 5.
+        RetryCase{"ReplyLostOnce", {kRetries, "2"}, "--drop-reply 6", ExitCode::Success, {"END"}, 1, 2, 12, 12},
+        RetryCase{"ReplyLostTwice",
+                  {kRetries, "2"},
+                  "--no-reply-record 5 --no-reply-record 6",
+                  ExitCode::Success,
+                  {"END"},
+                  2,
+                  3,
+                  12,
+                  12},
+        RetryCase{"NeverAnswered",
+                  {kRetries, "2"},
+                  "--no-reply-record 5 --no-reply-record 6 --no-reply-record 7",
+                  ExitCode::NoReply,
+                  {"download line 5 of 12", "written 3 times", "last answered: download line 4"},
+                  2,
+                  3,
+                  5,
+                  0},
+        RetryCase{"NoRetriesIsTodaysBound",
+                  {},
+                  "--drop-reply 6",
+                  ExitCode::NoReply,
+                  {"no reply within 0.3 s to download line 5 of 12"},
+                  0,
+                  1,
+                  5,
+                  0},
+        RetryCase{"DamagedModbusReply",
+                  {kRetries, "1", "--modbus", "5"},
+                  "--modbus 5 --bad-crc-reply 6",
+                  ExitCode::Success,
+                  {"END"},
+                  1,
+                  2,
+                  12,
+                  12},
+        // The first answer comes after the bound, behind the answer to the
+        // write again: the second of the two must not send a line.
+        RetryCase{"LateReplyAfterTheWriteAgain",
+                  {kRetries, "1"},
+                  "--late-reply 6:450",
+                  ExitCode::Success,
+                  {"END"},
+                  1,
+                  2,
+                  12,
+                  12},
+        RetryCase{"LateModbusReplyAfterTheWriteAgain",
+                  {kRetries, "1", "--modbus", "5"},
+                  "--modbus 5 --late-reply 6:450",
+                  ExitCode::Success,
+                  {"END"},
+                  1,
+                  2,
+                  12,
+                  12},
+        // The verify pass still decides.
+        RetryCase{"RetriedAndThenAVerifyError",
+                  {kRetries, "1"},
+                  "--drop-reply 6 --error-at-verify 3",
+                  ExitCode::BoardError,
+                  {"verify line 3 of 12"},
+                  1,
+                  2,
+                  12,
+                  3}),
+    [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.name); });
+
+// --speed auto: the probe tries 115200, 19200 and 9600 in turn, a bounded
+// number of asks each, and the job runs at the first that answers.
+struct SpeedCase {
+    const char* name;
+    std::vector<QString> arguments;
+    QString boardOptions;
+    ExitCode code;
+    flasher::Speed speed;
+    QString reported;  // the report's speed; empty: none
+};
+
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class AutoSpeed : public ::testing::TestWithParam<SpeedCase> {};
+
+TEST_P(AutoSpeed, FindsTheBoardsSpeedOrGivesUpInBoundedTime) {
+    const SpeedCase& c = GetParam();
+    std::vector<QString> arguments{QStringLiteral("--speed"), QStringLiteral("auto"), QStringLiteral("--fast")};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    JobRun r(arguments, c.boardOptions);
+    QElapsedTimer took;
+    took.start();
+    ASSERT_TRUE(r.run()) << r.err.toStdString();
+
+    EXPECT_EQ(r.job->exitCode(), c.code) << r.err.toStdString();
+    EXPECT_EQ(r.job->result().speed, c.reported);
+    if (c.code == ExitCode::Success) {
+        EXPECT_EQ(r.job->speed(), c.speed);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("the board answers at %1 bit/s").arg(c.reported)))
+            << r.err.toStdString();
+    } else {
+        EXPECT_TRUE(r.job->exitMessage().contains(QStringLiteral("at any speed (115200, 19200, 9600 bit/s)")))
+            << r.job->exitMessage().toStdString();
+        // Three speeds of eleven asks 200 ms apart, and no more.
+        EXPECT_LT(took.elapsed(), 3 * (flasher::kAutoSpeedAsks + 1) * 200 + 5000);
+    }
+    // The speeds were tried fastest first, each once, up to the one that answered.
+    std::vector<long> tried;
+    for (const auto& e : r.board->log()) {
+        if (e.direction != "EV" || !e.text.starts_with("host at ")) continue;
+        tried.push_back(std::stol(e.text.substr(8)));
+    }
+    std::vector<long> expected{115200, 19200, 9600};
+    if (c.code == ExitCode::Success)
+        expected.resize(c.speed == flasher::Speed::B115200 ? 1 : c.speed == flasher::Speed::B19200 ? 2 : 3);
+    EXPECT_EQ(tried, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashJob, AutoSpeed,
+    ::testing::Values(
+        SpeedCase{
+            "PlainAt115200", {kFile}, "--line-speed 115200", ExitCode::Success, flasher::Speed::B115200, "115200"},
+        SpeedCase{"PlainAt19200", {kFile}, "--line-speed 19200", ExitCode::Success, flasher::Speed::B19200, "19200"},
+        SpeedCase{"ModbusAt9600",
+                  {"--modbus", "5", kFile},
+                  "--modbus 5 --line-speed 9600",
+                  ExitCode::Success,
+                  flasher::Speed::B9600,
+                  "9600"},
+        SpeedCase{"AtNoSpeed", {kFile}, "--line-speed 38400", ExitCode::NoBoard, flasher::Speed::B9600, ""}),
+    [](const ::testing::TestParamInfo<SpeedCase>& info) { return std::string(info.param.name); });
+
+TEST(FlashJob, AFileWithoutAnEndOfFileRecordEndsAfterOnePass) {
+    // The board answers "OK" to every record, so without "DOWNLOAD" nothing
+    // would end the pass: the file must not be sent round again.
+    HexFixture hex(":020000040000FA\r\n:0400000020EF00F0FD\r\n");
+    JobRun r({hex.path});
+    ASSERT_TRUE(r.run());
+
+    EXPECT_EQ(r.job->exitCode(), ExitCode::NoEndOfFile) << r.err.toStdString();
+    EXPECT_TRUE(r.job->exitMessage().contains(QStringLiteral("OK to the last line")))
+        << r.job->exitMessage().toStdString();
+    EXPECT_EQ(r.afterProbe(), (QList<QByteArray>{"BOOT:020000040000FA\r\n", "BOOT:0400000020EF00F0FD\r\n"}));
+    EXPECT_EQ(r.job->result().result, QStringLiteral("no end of file"));
+}
 
 }  // namespace
 }  // namespace vantrel::testing

@@ -417,6 +417,7 @@ bool hasType(const QJsonValue& v, const QString& type) {
     if (type == u"string") return v.isString();
     if (type == u"number") return v.isDouble();
     if (type == u"number or null") return v.isDouble() || v.isNull();
+    if (type == u"string or null") return v.isString() || v.isNull();
     return false;
 }
 

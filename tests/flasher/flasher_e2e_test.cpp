@@ -605,5 +605,105 @@ TEST_F(FlasherEndToEnd, UsbBoardPoweredAfterTheStart) {
     EXPECT_TRUE(p.err().contains(QStringLiteral("power the board now"))) << p.err().toStdString();
 }
 
+// A production line's two wishes over a real pseudo-terminal: a lost reply
+// written again, and a board found at its own speed. The report says how.
+struct LineCase {
+    const char* name;
+    std::vector<std::string> board;
+    std::vector<const char*> arguments;  // besides --port COM3, --report and the file
+    int code;
+    int retries;
+    QJsonValue speed;
+    std::vector<const char*> stderrHas;
+};
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RetriesAndSpeeds : public FlasherEndToEnd, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(RetriesAndSpeeds, EndAsTheLineAllowsAndReportHow) {
+    const LineCase& c = GetParam();
+    BoardSim& board = startBoard(c.board, 3);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString report = dir.filePath(QStringLiteral("run.json"));
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--report"), report};
+    for (const char* a : c.arguments) arguments << QString::fromUtf8(a);
+    const QString file = example("blink.hex");
+    arguments << file;
+
+    FlashProcess& p = run(arguments);
+
+    EXPECT_EQ(p.code(), c.code) << p.err().toStdString();
+    for (const char* part : c.stderrHas)
+        EXPECT_TRUE(p.err().contains(QLatin1String(part))) << "missing \"" << part << "\" in:\n"
+                                                           << p.err().toStdString();
+    QFile json(report);
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonArray boards = QJsonDocument::fromJson(json.readAll()).array();
+    ASSERT_EQ(boards.size(), 1);
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("retries")).toInt(-1), c.retries);
+    EXPECT_EQ(boards[0].toObject().value(QStringLiteral("speed")), c.speed);
+    if (c.code == 0) {
+        // Every line reached the board in both passes; written again, one
+        // line came twice in a row.
+        const QList<QByteArray> lines = hexFileLines(file);
+        std::vector<QByteArray> commands;
+        for (const Taken& t : taken(board.log()))
+            if (t.second != "BOOTi\r\n" && (commands.empty() || commands.back() != t.second))
+                commands.push_back(t.second);
+        const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
+        EXPECT_EQ(commands, std::vector<QByteArray>(expected.begin(), expected.end()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flasher, RetriesAndSpeeds,
+    ::testing::Values(LineCase{"LostReplyWrittenAgain",
+                               {"--drop-reply", "6"},
+                               {"--timeout", "0.5", "--retries", "2"},
+                               0,
+                               1,
+                               QStringLiteral("115200"),
+                               {"retry 1 of 2: no reply within 0.5 s to download line 5 of 12", "END"}},
+                      LineCase{"DamagedModbusReplyWrittenAgain",
+                               {"--modbus", "5", "--bad-crc-reply", "6"},
+                               {"--modbus", "5", "--timeout", "0.5", "--retries", "1"},
+                               0,
+                               1,
+                               QStringLiteral("115200"),
+                               {"retry 1 of 1", "END"}},
+                      LineCase{"NeverAnswered",
+                               {"--no-reply-record", "5", "--no-reply-record", "6"},
+                               {"--timeout", "0.5", "--retries", "1"},
+                               8,
+                               1,
+                               QStringLiteral("115200"),
+                               {"download line 5 of 12", "written 2 times"}},
+                      LineCase{"BoardAt19200",
+                               {"--line-speed", "19200"},
+                               {"--speed", "auto", "--fast"},
+                               0,
+                               0,
+                               QStringLiteral("19200"),
+                               {"no answer at 115200 bit/s; trying 19200 bit/s", "the board answers at 19200 bit/s"}},
+                      LineCase{"ModbusBoardAt9600",
+                               {"--modbus", "5", "--line-speed", "9600"},
+                               {"--modbus", "5", "--speed", "auto", "--fast"},
+                               0,
+                               0,
+                               QStringLiteral("9600"),
+                               {"trying 9600 bit/s", "the board answers at 9600 bit/s"}},
+                      LineCase{"BoardAtNoSpeed",
+                               {"--line-speed", "38400"},
+                               {"--speed", "auto"},
+                               4,
+                               0,
+                               QJsonValue(QJsonValue::Null),
+                               {"at any speed (115200, 19200, 9600 bit/s)"}}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace vantrel::testing

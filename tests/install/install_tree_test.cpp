@@ -345,7 +345,7 @@ TEST(BashCompletion, OffersTheSpeedsTheFlasherTakes) {
     const RunResult r = complete({QStringLiteral("vantrel-flash"), QStringLiteral("--speed"), QString()});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QSet<QString> speeds = linesOf(r.out);
-    EXPECT_EQ(speeds, (QSet<QString>{"9600", "19200", "115200", "usb"}));
+    EXPECT_EQ(speeds, (QSet<QString>{"9600", "19200", "115200", "auto", "usb"}));
     // Each is one the flasher accepts: its usage check refuses a bad speed with code 2, before any port.
     for (const QString& speed : speeds) {
         const RunResult flash = run(usrOf(kFlasher) + QStringLiteral("/bin/vantrel-flash"),

@@ -221,5 +221,109 @@ INSTANTIATE_TEST_SUITE_P(States, IndexBounds,
                                            IndexCase{"LargestCountAndIndex", 32767, 32767}),
                          [](const ::testing::TestParamInfo<IndexCase>& info) { return std::string(info.param.name); });
 
+// Writing the line in flight again and holding the next one back: what a
+// tool that retries uses so that a second reply to one line moves nothing.
+class HeldLines : public LineSenderTest {
+  protected:
+    HeldLines() {
+        loadLines({":020000040000FA", ":0400000020EF00F0FD", ":00000001FF"});
+        f->TransferArmed = 1;
+        f->TransferActive = 1;
+    }
+    void reply(const QByteArray& text) {
+        f->RxLine = text;
+        f->Com_Parser();
+    }
+};
+
+struct ResendCase {
+    const char* name;
+    qint16 verifyPhase;
+    int linesSent;  // before the resend
+    QByteArray again;
+};
+
+class ResendLine : public HeldLines, public ::testing::WithParamInterface<ResendCase> {};
+
+TEST_P(ResendLine, WritesTheLineInFlightAgainAndTheNextLineStillFollows) {
+    const ResendCase& c = GetParam();
+    f->VerifyPhase = c.verifyPhase;
+    for (int i = 0; i < c.linesSent; ++i) send();
+    const qint16 inFlight = f->LineInFlight;
+    f.port->writes.clear();
+
+    f->resendLineInFlight();
+
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{c.again});
+    EXPECT_EQ(f->LineInFlight, inFlight);
+    // The line after it is the one that would have come anyway.
+    f.port->writes.clear();
+    send();
+    ASSERT_EQ(f.port->writes.size(), 1);
+    const qint16 next = inFlight == 3 ? 1 : inFlight + 1;
+    EXPECT_EQ(f->LineInFlight, next);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ResendLine,
+                         ::testing::Values(ResendCase{"FirstDownloadLine", 0, 1, "BOOT:020000040000FA\r\n"},
+                                           ResendCase{"MiddleDownloadLine", 0, 2, "BOOT:0400000020EF00F0FD\r\n"},
+                                           // The index has wrapped to 0 after the last line.
+                                           ResendCase{"LastDownloadLine", 0, 3, "BOOT:00000001FF\r\n"},
+                                           ResendCase{"VerifyLine", 1, 2, "BOOT#0400000020EF00F0FD\r\n"}),
+                         [](const ::testing::TestParamInfo<ResendCase>& info) { return std::string(info.param.name); });
+
+TEST_F(HeldLines, NoLineInFlightResendsNothing) {
+    f->resendLineInFlight();
+    EXPECT_TRUE(f.port->writes.isEmpty());
+}
+
+TEST_F(HeldLines, ASecondOkWhileHeldSendsNothingAndTheReleaseSendsOneLine) {
+    send();
+    f->holdLines();
+    f->resendLineInFlight();
+    f.port->writes.clear();
+
+    reply("OK\r\n");
+    reply("OK\r\n");
+
+    EXPECT_TRUE(f.port->writes.isEmpty());
+    EXPECT_TRUE(f->lineHeld());
+    EXPECT_EQ(f->LineInFlight, 0);
+    f->releaseHeldLine();
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:0400000020EF00F0FD\r\n"});
+    EXPECT_FALSE(f->lineHeld());
+    // No longer held: the next answer moves on at once, as always.
+    reply("OK\r\n");
+    EXPECT_EQ(f.port->writes.size(), 2);
+}
+
+TEST_F(HeldLines, ADoubledDownloadWhileHeldStartsTheVerifyPassOnceAndDoesNotEndIt) {
+    for (int i = 0; i < 3; ++i) send();
+    f->holdLines();
+
+    reply("DOWNLOAD\r\n");
+    reply("DOWNLOAD\r\n");
+
+    EXPECT_EQ(f->VerifyPhase, 1);
+    EXPECT_EQ(f->TransferActive, 1) << "a copy of the answer must not end the transfer";
+    EXPECT_NE(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    f.port->writes.clear();
+    f->releaseHeldLine();
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT#020000040000FA\r\n"});
+}
+
+TEST_F(HeldLines, CloseDropsTheHeldLine) {
+    send();
+    f->holdLines();
+    reply("OK\r\n");
+    f->BTNCloseCom_Click();
+    f.port->writes.clear();
+
+    f->releaseHeldLine();
+
+    EXPECT_FALSE(f->lineHeld());
+    EXPECT_TRUE(f.port->writes.isEmpty());
+}
+
 }  // namespace
 }  // namespace vantrel::testing
