@@ -157,7 +157,8 @@ void FlashJob::open() {
     step_ = Step::Opening;
     QString how = QStringLiteral("%1 bit/s").arg(bitsPerSecond(speed_));
     if (speed_ == Speed::Usb) how = QStringLiteral("USB");
-    if (options_.autoSpeed) how += QStringLiteral(" (speed %1 of %2)").arg(speedIndex_ + 1).arg(std::size(kAutoSpeeds));
+    if (options_.autoSpeed)
+        how += QStringLiteral(", speed %1 of %2 to try").arg(speedIndex_ + 1).arg(std::size(kAutoSpeeds));
     if (action_ == Action::Search)
         how += QStringLiteral(", searching Modbus addresses 1 to 127");
     else if (options_.modbus)
