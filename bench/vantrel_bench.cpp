@@ -277,6 +277,7 @@ BENCHMARK(BM_ReceiveTickWithoutData);
 void BM_Transfer(benchmark::State& state) {
     const int pace = static_cast<int>(state.range(0));
     const bool modbus = state.range(1) != 0;
+    const int retries = static_cast<int>(state.range(2));
     const TransferFile file = transferFile();
     const QString& path = file.path;
     const QList<QByteArray>& lines = file.lines;
@@ -391,6 +392,7 @@ double wireLimitMs(const QList<QByteArray>& lines, int baud, bool modbus) {
 void BM_FastTransfer(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     const bool modbus = state.range(1) != 0;
+    const int retries = static_cast<int>(state.range(2));
     const TransferFile file = transferFile();
     const QString& path = file.path;
     const QList<QByteArray>& lines = file.lines;
@@ -406,6 +408,7 @@ void BM_FastTransfer(benchmark::State& state) {
                          QString::number(baud),           QStringLiteral("--fast"),
                          QStringLiteral("--quiet"),       path};
         if (modbus) args << QStringLiteral("--modbus") << QStringLiteral("1");
+        if (retries > 0) args << QStringLiteral("--retries") << QString::number(retries);
         const vantrel::flasher::CommandLine command = vantrel::flasher::parseCommandLine(args);
         vantrel::flasher::Console console(
             vantrel::flasher::Console::Style::Plain, true, [](const QString&) {}, [](const QString&) {});
@@ -459,20 +462,24 @@ void BM_FastTransfer(benchmark::State& state) {
         state.counters["ratio"] = ratio;
         state.counters["cpu_percent"] = 100.0 * cpu / (took / 1000.0);
         state.counters["board_cpu_percent"] = 100.0 * boardCpu / (took / 1000.0);
-        const std::string speed = std::to_string(baud) + " baud" + (modbus ? ", Modbus" : ", plain");
+        const std::string speed = std::to_string(baud) + " baud" + (modbus ? ", Modbus" : ", plain") +
+                                  (retries > 0 ? ", --retries " + std::to_string(retries) : "");
         std::printf("--fast at %s: %d lines twice in %.3f s, the wire takes %.3f s: %.3f of the wire's speed\n",
                     speed.c_str(), static_cast<int>(lines.size()), took / 1000.0, limit / 1000.0, ratio);
         verdict("--fast rate / wire limit, " + speed, ratio, "", 0.9, true);
     }
 }
 BENCHMARK(BM_FastTransfer)
-    ->ArgNames({"baud", "modbus"})
-    ->Args({115200, 0})
-    ->Args({115200, 1})
-    ->Args({19200, 0})
-    ->Args({19200, 1})
-    ->Args({9600, 0})
-    ->Args({9600, 1})
+    ->ArgNames({"baud", "modbus", "retries"})
+    ->Args({115200, 0, 0})
+    ->Args({115200, 1, 0})
+    ->Args({19200, 0, 0})
+    ->Args({19200, 1, 0})
+    ->Args({9600, 0, 0})
+    ->Args({9600, 1, 0})
+    // Retries that are never needed must cost nothing.
+    ->Args({115200, 0, 3})
+    ->Args({115200, 1, 3})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
