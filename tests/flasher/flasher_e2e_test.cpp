@@ -443,9 +443,25 @@ class FailureExit : public FlasherEndToEnd, public ::testing::WithParamInterface
 TEST_P(FailureExit, EndsWithTheCodeForTheCause) {
     const FailureCase& c = GetParam();
     BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
+    // "@bad": blink.hex with one checksum spoilt on its fifth line.
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad.hex"));
+    {
+        QFile in(example("blink.hex"));
+        QFile out(bad);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().replace(":10004000720ED36E0F0EC16E8A6A93908A7001D8B9",
+                                       ":10004000720ED36E0F0EC16E8A6A93908A7001D8B8"));
+    }
     QStringList arguments;
-    for (const char* a : c.arguments)
-        arguments << (QLatin1String(a) == QLatin1String("@blink") ? example("blink.hex") : QString::fromUtf8(a));
+    for (const char* a : c.arguments) {
+        if (QLatin1String(a) == QLatin1String("@blink"))
+            arguments << example("blink.hex");
+        else if (QLatin1String(a) == QLatin1String("@bad"))
+            arguments << bad;
+        else
+            arguments << QString::fromUtf8(a);
+    }
 
     FlashProcess& p = run(arguments);
     EXPECT_EQ(p.code(), flasher::toInt(c.code)) << p.err().toStdString();
@@ -486,12 +502,18 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{},
                     {"--port", "COM3", "/nonexistent/firmware.hex"},
                     ExitCode::FileUnreadable,
-                    {"cannot read /nonexistent/firmware.hex"}},
+                    {"cannot read /nonexistent/firmware.hex: no such file"}},
         FailureCase{"FileIsAFolder",
                     std::vector<std::string>{},
                     {"--port", "COM3", VANTREL_EXAMPLES_DIR},
                     ExitCode::FileUnreadable,
-                    {"cannot read"}}),
+                    {"cannot read " VANTREL_EXAMPLES_DIR ": it is a folder"}},
+        FailureCase{"BadRecordInTheFile",
+                    std::vector<std::string>{},
+                    {"--port", "COM3", "@bad"},
+                    ExitCode::FileUnreadable,
+                    {"bad.hex is not a sound HEX file: line 5 \":10004000720ED36E0F0EC16E8A6A93908A7001D8B8\": "
+                     "checksum is 0xB8, the record's bytes need 0xB9"}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FlasherEndToEnd, NoBoardBehindADanglingAlias) {

@@ -51,6 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    EXPECT_FALSE(o.installAfter);
                                    EXPECT_FALSE(o.trace);
                                    EXPECT_FALSE(o.quiet);
+                                   EXPECT_TRUE(o.checkFile);
+                               }},
+                      Accepted{"NoCheck",
+                               {"--port", "COM3", "--no-check", "--verify-only", "fw.hex"},
+                               [](const FlashOptions& o) {
+                                   EXPECT_EQ(o.action, Action::VerifyOnly);
+                                   EXPECT_FALSE(o.checkFile);
                                }},
                       Accepted{"ShortOptions",
                                {"-p", "COM12", "-s", "9600", "-m", "5", "-t", "2.5", "-q", "fw.hex"},
@@ -217,17 +224,34 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{
             "SetAddressWithFile", {"--port", "COM3", "--modbus", "5", "--set-address", "9", "fw.hex"}, "stands alone"},
         Refused{"ListWithPort", {"--list", "--port", "COM3"}, "--list"},
-        Refused{"ListWithFile", {"--list", "fw.hex"}, "--list"}),
+        Refused{"ListWithFile", {"--list", "fw.hex"}, "--list"},
+        Refused{"ListWithNoCheck", {"--list", "--no-check"}, "--list"},
+        Refused{"CheckWithPort", {"--check", "--port", "COM3", "fw.hex"}, "--check takes only the file"},
+        Refused{"CheckWithDryRun", {"--check", "--dry-run", "fw.hex"}, "--dry-run"},
+        Refused{"CheckWithNoCheck", {"--check", "--no-check", "fw.hex"}, "--no-check"},
+        Refused{"CheckWithList", {"--check", "--list", "fw.hex"}, "--list"},
+        Refused{"CheckWithoutFile", {"--check"}, "needs the file"},
+        Refused{"NoCheckWithoutFile", {"--port", "COM3", "--no-check", "--query-version"}, "--no-check"}),
     [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
 
 TEST(Options, HelpAndVersionAreNotRuns) {
     const CommandLine help = parse({"--help"});
     EXPECT_EQ(help.kind, Kind::Help);
-    for (const char* option :
-         {"--port", "--speed", "--modbus", "--verify-only", "--install", "--query-version", "--set-address",
-          "--timeout", "--trace", "--list", "--quiet", "--fast", "--report", "--dry-run", "--dry-run-with"})
+    for (const char* option : {"--port", "--speed", "--modbus", "--verify-only", "--install", "--query-version",
+                               "--set-address", "--timeout", "--trace", "--list", "--quiet", "--fast", "--report",
+                               "--dry-run", "--dry-run-with", "--check", "--no-check"})
         EXPECT_TRUE(help.text.contains(QLatin1String(option))) << option;
     EXPECT_EQ(parse({"--version"}).kind, Kind::Version);
+}
+
+TEST(Options, CheckIsNoRunAndTakesTheFileAndQuiet) {
+    const CommandLine check = parse({"--check", "fw.hex"});
+    ASSERT_EQ(check.kind, Kind::Check) << check.text.toStdString();
+    EXPECT_EQ(check.options.file, QStringLiteral("fw.hex"));
+    EXPECT_FALSE(check.options.quiet);
+    const CommandLine quiet = parse({"-q", "--check", "fw.hex"});
+    ASSERT_EQ(quiet.kind, Kind::Check) << quiet.text.toStdString();
+    EXPECT_TRUE(quiet.options.quiet);
 }
 
 }  // namespace
