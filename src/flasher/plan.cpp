@@ -24,10 +24,6 @@ class PlannedFileReader final : public FileReader {
     std::shared_ptr<const PlannedFile> file_;
 };
 
-}  // namespace
-
-namespace {
-
 // Why `path` cannot be read at all, in plain words; empty when it can be
 // opened. Root reads a file whatever its mode, so no permission is judged by
 // what the system allows this process.

@@ -12,10 +12,6 @@ namespace {
 // beyond that is not a HEX file, and is refused before it is read into memory.
 constexpr qint64 kMaxFileSize = 64LL * 1024 * 1024;
 
-}  // namespace
-
-namespace {
-
 // The loader's one rule for where a line ends (CR LF, LF or CR); a comma ends
 // a field too when `commaEnds`.
 QList<QByteArray> splitAt(QByteArrayView data, bool commaEnds) {
