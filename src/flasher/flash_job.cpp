@@ -120,7 +120,7 @@ void FlashJob::start() {
         // Read before the board is touched: a missing file should not cost a
         // probe. The loader is handed the same lines.
         QString why;
-        file_ = readPlannedFile(options_.file, &why);
+        file_ = readPlannedFile(options_.file, &why, options_.checkFile ? FileCheck::Records : FileCheck::None);
         if (!file_) {
             finishLater(ExitCode::FileUnreadable, why);
             return;

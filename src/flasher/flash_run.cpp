@@ -107,10 +107,10 @@ void FlashRun::start() {
     }
 
     if (plan_.needsFile()) {
-        // Read once for every board, before any port is opened; every
-        // board's loader is handed these very lines.
+        // Read and checked once for every board, before any port is opened;
+        // every board's loader is handed these very lines.
         QString why;
-        plan_.file = readPlannedFile(options_.file, &why);
+        plan_.file = readPlannedFile(options_.file, &why, options_.checkFile ? FileCheck::Records : FileCheck::None);
         if (!plan_.file) {
             runConsole_.error(QStringLiteral("vantrel-flash: ") + why);
             for (auto& p : ports_) {

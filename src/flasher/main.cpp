@@ -9,6 +9,7 @@
 #include "flasher/dry_run.h"
 #include "flasher/flash_run.h"
 #include "flasher/options.h"
+#include "flasher/plan.h"
 #include "flasher/port_list.h"
 #include "vantrel_version.h"
 
@@ -57,6 +58,17 @@ int main(int argc, char* argv[]) {
         case CommandLine::Kind::Error:
             writeTo(stderr, QStringLiteral("vantrel-flash: %1\nTry 'vantrel-flash --help'.\n").arg(command.text));
             return toInt(ExitCode::Usage);
+        case CommandLine::Kind::Check: {
+            // The same reading and the same words as a run's, with no port.
+            QString why;
+            const auto file = readPlannedFile(command.options.file, &why);
+            if (!file) {
+                writeTo(stderr, QStringLiteral("vantrel-flash: %1\n").arg(why));
+                return toInt(ExitCode::FileUnreadable);
+            }
+            if (!command.options.quiet) writeTo(stdout, fileSummaryText(*file));
+            return toInt(ExitCode::Success);
+        }
         case CommandLine::Kind::Run:
             break;
     }

@@ -134,8 +134,14 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                         QStringLiteral("A dry run whose simulated boards take these vantrel-boardsim "
                                                        "options (e.g. \"--modbus 3,7 --error-at-verify 2\")."),
                                         QStringLiteral("options"));
-    parser.addOptions({help, version, port, speed, modbus, verifyOnly, install, queryVersion, setAddress, timeout,
-                       retries, trace, list, quiet, fast, report, dryRun, dryRunWith});
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   QStringLiteral("Only check the file (every record, the end-of-file record) and "
+                                                  "print what it holds; no port."));
+    const QCommandLineOption noCheck(QStringLiteral("no-check"),
+                                     QStringLiteral("Send the file without checking its records first (it must "
+                                                    "still be readable)."));
+    parser.addOptions({help,    version, port, speed, modbus, verifyOnly, install, queryVersion, setAddress, timeout,
+                       retries, trace,   list, quiet, fast,   report,     dryRun,  dryRunWith,   check,      noCheck});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The Intel HEX file to load."),
                                  QStringLiteral("[file]"));
 
@@ -158,11 +164,27 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) return error(QStringLiteral("one file at a time, not %1").arg(files.size()));
     if (!files.isEmpty()) o.file = files.first();
+    o.checkFile = !parser.isSet(noCheck);
+
+    if (parser.isSet(check)) {
+        // A check of a file on the desk: nothing of a run goes with it but
+        // --quiet, which keeps only the verdict.
+        for (const QCommandLineOption* other :
+             {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion, &setAddress, &timeout, &retries, &trace,
+              &list, &fast, &report, &dryRun, &dryRunWith, &noCheck}) {
+            if (parser.isSet(*other))
+                return error(QStringLiteral("--check takes only the file (and --quiet); --%1 does not go with it")
+                                 .arg(other->names().last()));
+        }
+        if (o.file.isEmpty()) return error(QStringLiteral("--check needs the file to check"));
+        result.kind = CommandLine::Kind::Check;
+        return result;
+    }
 
     if (parser.isSet(list)) {
         for (const QCommandLineOption* other :
              {&port, &speed, &modbus, &verifyOnly, &install, &queryVersion, &setAddress, &timeout, &retries, &fast,
-              &report, &dryRun, &dryRunWith}) {
+              &report, &dryRun, &dryRunWith, &noCheck}) {
             if (parser.isSet(*other))
                 return error(
                     QStringLiteral("--list stands alone; --%1 does not go with it").arg(other->names().last()));
@@ -287,6 +309,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     } else {
         o.action = wantsVerify ? Action::VerifyOnly : Action::DownloadVerify;
     }
+    if (!o.checkFile && o.file.isEmpty()) return error(QStringLiteral("--no-check goes only with a file to send"));
 
     result.kind = CommandLine::Kind::Run;
     return result;

@@ -44,6 +44,7 @@ struct FlashOptions {
     QList<int> modbusAddresses;  // a bus: these boards one after the other (--modbus 3,7,9)
     bool modbusAll = false;      // a bus: first search 1..127, then every board that answered
     QString file;
+    bool checkFile = true;      // check the file's records before any port is opened (--no-check: not)
     bool installAfter = false;  // Install once the transfer ended with "END"
     int newAddress = 0;         // --set-address, 1..247
     int timeoutMs = 5000;       // reply bound, from the last write
@@ -60,7 +61,8 @@ struct FlashOptions {
 };
 
 struct CommandLine {
-    enum class Kind { Run, Help, Version, Error };
+    // Check: only check options.file and print what it holds, no port at all.
+    enum class Kind { Run, Help, Version, Check, Error };
     Kind kind = Kind::Error;
     FlashOptions options;
     QString text;  // the help, the version line, or what is wrong

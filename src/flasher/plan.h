@@ -10,6 +10,7 @@
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
 #include "loader/platform.h"
+#include "transfer/hex_check.h"
 
 namespace vantrel::flasher {
 
@@ -22,12 +23,23 @@ struct PlannedFile {
     QByteArray bytes;
     QList<QByteArray> lines;
     QString sha256;
+    std::optional<HexSummary> summary;  // what its records hold, when it was checked
     int lineCount() const { return static_cast<int>(lines.size()); }
 };
 
-// Reads `path` for a plan: a file the loader could not load, or one without
-// lines, gives the reason instead.
-std::shared_ptr<const PlannedFile> readPlannedFile(const QString& path, QString* why);
+// Whether a planned file's records are checked (--no-check skips it).
+enum class FileCheck { Records, None };
+
+// Reads `path` for a plan: a file the loader could not load, one without
+// lines or (unless `check` is None) one that is not a sound Intel HEX file
+// gives the reason instead, naming the file, and for a bad record its line,
+// the record quoted and why.
+std::shared_ptr<const PlannedFile> readPlannedFile(const QString& path, QString* why,
+                                                   FileCheck check = FileCheck::Records);
+
+// The summary `vantrel-flash --check` prints of a checked file: the file,
+// lines, records, data bytes, address ranges and SHA-256.
+QString fileSummaryText(const PlannedFile& file);
 
 // The loader's file reader for a plan: the planned lines for the planned
 // path; any other path fails as a missing file does.

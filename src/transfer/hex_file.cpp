@@ -12,16 +12,16 @@ namespace {
 // beyond that is not a HEX file, and is refused before it is read into memory.
 constexpr qint64 kMaxFileSize = 64LL * 1024 * 1024;
 
-}  // namespace
-
-QList<QByteArray> splitHexFields(QByteArrayView data) {
+// The loader's one rule for where a line ends (CR LF, LF or CR); a comma ends
+// a field too when `commaEnds`.
+QList<QByteArray> splitAt(QByteArrayView data, bool commaEnds) {
     QList<QByteArray> fields;
     qsizetype start = 0;
     const qsizetype n = data.size();
     qsizetype i = 0;
     while (i < n) {
         const char c = data[i];
-        if (c == '\r' || c == '\n' || c == ',') {
+        if (c == '\r' || c == '\n' || (commaEnds && c == ',')) {
             fields.append(data.sliced(start, i - start).toByteArray());
             ++i;
             if (c == '\r' && i < n && data[i] == '\n') ++i;
@@ -32,6 +32,16 @@ QList<QByteArray> splitHexFields(QByteArrayView data) {
     }
     if (start < n) fields.append(data.sliced(start).toByteArray());
     return fields;
+}
+
+}  // namespace
+
+QList<QByteArray> splitHexFields(QByteArrayView data) {
+    return splitAt(data, true);
+}
+
+QList<QByteArray> splitHexLines(QByteArrayView data) {
+    return splitAt(data, false);
 }
 
 QByteArray readHexFileBytes(const QString& path) {

@@ -11,6 +11,11 @@ namespace vantrel {
 // no empty field; an empty text has no fields.
 QList<QByteArray> splitHexFields(QByteArrayView data);
 
+// Splits a HEX file's text into its lines at the same line ends as
+// splitHexFields, leaving a comma inside its line: the lines as the file
+// numbers them. For a text without a comma these are exactly its fields.
+QList<QByteArray> splitHexLines(QByteArrayView data);
+
 // Reads a HEX file whole. Fails with vantrel::Failure when the file cannot be
 // opened or read, or when it is too large to be a HEX file.
 QByteArray readHexFileBytes(const QString& path);

@@ -645,10 +645,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SpeedCase>& info) { return std::string(info.param.name); });
 
 TEST(FlashJob, AFileWithoutAnEndOfFileRecordEndsAfterOnePass) {
-    // The board answers "OK" to every record, so without "DOWNLOAD" nothing
-    // would end the pass: the file must not be sent round again.
+    // Sent unchecked, the board answers "OK" to every record, so without
+    // "DOWNLOAD" nothing would end the pass: the file must not be sent
+    // round again.
     HexFixture hex(":020000040000FA\r\n:0400000020EF00F0FD\r\n");
-    JobRun r({hex.path});
+    JobRun r({QStringLiteral("--no-check"), hex.path});
     ASSERT_TRUE(r.run());
 
     EXPECT_EQ(r.job->exitCode(), ExitCode::NoEndOfFile) << r.err.toStdString();
@@ -656,6 +657,15 @@ TEST(FlashJob, AFileWithoutAnEndOfFileRecordEndsAfterOnePass) {
         << r.job->exitMessage().toStdString();
     EXPECT_EQ(r.afterProbe(), (QList<QByteArray>{"BOOT:020000040000FA\r\n", "BOOT:0400000020EF00F0FD\r\n"}));
     EXPECT_EQ(r.job->result().result, QStringLiteral("no end of file"));
+}
+
+TEST(FlashJob, AFileWithoutAnEndOfFileRecordIsRefusedBeforeThePortWhenChecked) {
+    HexFixture hex(":020000040000FA\r\n:0400000020EF00F0FD\r\n");
+    JobRun r({hex.path});
+    ASSERT_TRUE(r.run());
+
+    EXPECT_EQ(r.job->exitCode(), ExitCode::FileUnreadable) << r.err.toStdString();
+    EXPECT_TRUE(r.taken().isEmpty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "flasher/flash_run.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -489,6 +490,51 @@ TEST(FlashRun, AnUnreadableFileEndsTheRunBeforeAnyPortIsOpened) {
     QFile file(report);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QJsonDocument::fromJson(file.readAll()).array().size(), 2);
+}
+
+// blink.hex with the checksum of its fifth line spoilt.
+QString writeBadBlink(const QTemporaryDir& dir) {
+    QFile in(blinkPath());
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+    const QString path = dir.filePath(QStringLiteral("bad.hex"));
+    QFile out(path);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(in.readAll().replace(":10004000720ED36E0F0EC16E8A6A93908A7001D8B9",
+                                   ":10004000720ED36E0F0EC16E8A6A93908A7001D8B8"));
+    return path;
+}
+
+TEST(FlashRun, AFileWithABadRecordEndsTheRunBeforeAnyByteReachesAPort) {
+    QTemporaryDir dir;
+    const QString bad = writeBadBlink(dir);
+    RunOnSimulatedBoards r({"--port", "COM3", "--port", "COM4", "--modbus", "3,7", bad});
+    ASSERT_TRUE(r.go());
+
+    EXPECT_EQ(r.run->exitCode(), ExitCode::FileUnreadable);
+    EXPECT_EQ(r.results(),
+              (QStringList{QStringLiteral("COM3 @3 file unreadable"), QStringLiteral("COM3 @7 file unreadable"),
+                           QStringLiteral("COM4 @3 file unreadable"), QStringLiteral("COM4 @7 file unreadable")}));
+    EXPECT_EQ(r.boards->port(QStringLiteral("COM3")), nullptr) << "no port was touched";
+    EXPECT_EQ(r.boards->port(QStringLiteral("COM4")), nullptr) << "no port was touched";
+    EXPECT_TRUE(r.err.contains(QStringLiteral("vantrel-flash: %1 is not a sound HEX file: line 5 "
+                                              "\":10004000720ED36E0F0EC16E8A6A93908A7001D8B8\": checksum is 0xB8, "
+                                              "the record's bytes need 0xB9")
+                                   .arg(bad)))
+        << r.err.toStdString();
+}
+
+TEST(FlashRun, WithoutTheCheckTheFileIsSentAsItIs) {
+    QTemporaryDir dir;
+    const QString bad = writeBadBlink(dir);
+    RunOnSimulatedBoards r({"--port", "COM3", "--no-check", bad});
+    ASSERT_TRUE(r.go());
+
+    EXPECT_NE(r.run->exitCode(), ExitCode::FileUnreadable) << r.err.toStdString();
+    const boardsim::SimulatedPort* port = r.boards->port(QStringLiteral("COM3"));
+    ASSERT_NE(port, nullptr);
+    const std::vector<std::string> sent = taken(*port);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "BOOT:10004000720ED36E0F0EC16E8A6A93908A7001D8B8\r\n"), sent.end())
+        << "the bad line reached the board";
 }
 
 TEST(FlashRun, AReportThatCannotBeWrittenEndsTheRunAtOnce) {

@@ -444,9 +444,25 @@ class FailureExit : public FlasherEndToEnd, public ::testing::WithParamInterface
 TEST_P(FailureExit, EndsWithTheCodeForTheCause) {
     const FailureCase& c = GetParam();
     BoardSim* board = c.board ? &startBoard(*c.board, 3) : nullptr;
+    // "@bad": blink.hex with one checksum spoilt on its fifth line.
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad.hex"));
+    {
+        QFile in(example("blink.hex"));
+        QFile out(bad);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().replace(":10004000720ED36E0F0EC16E8A6A93908A7001D8B9",
+                                       ":10004000720ED36E0F0EC16E8A6A93908A7001D8B8"));
+    }
     QStringList arguments;
-    for (const char* a : c.arguments)
-        arguments << (QLatin1String(a) == QLatin1String("@blink") ? example("blink.hex") : QString::fromUtf8(a));
+    for (const char* a : c.arguments) {
+        if (QLatin1String(a) == QLatin1String("@blink"))
+            arguments << example("blink.hex");
+        else if (QLatin1String(a) == QLatin1String("@bad"))
+            arguments << bad;
+        else
+            arguments << QString::fromUtf8(a);
+    }
 
     FlashProcess& p = run(arguments);
     EXPECT_EQ(p.code(), flasher::toInt(c.code)) << p.err().toStdString();
@@ -487,12 +503,18 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{},
                     {"--port", "COM3", "/nonexistent/firmware.hex"},
                     ExitCode::FileUnreadable,
-                    {"cannot read /nonexistent/firmware.hex"}},
+                    {"cannot read /nonexistent/firmware.hex: no such file"}},
         FailureCase{"FileIsAFolder",
                     std::vector<std::string>{},
                     {"--port", "COM3", VANTREL_EXAMPLES_DIR},
                     ExitCode::FileUnreadable,
-                    {"cannot read"}}),
+                    {"cannot read " VANTREL_EXAMPLES_DIR ": it is a folder"}},
+        FailureCase{"BadRecordInTheFile",
+                    std::vector<std::string>{},
+                    {"--port", "COM3", "@bad"},
+                    ExitCode::FileUnreadable,
+                    {"bad.hex is not a sound HEX file: line 5 \":10004000720ED36E0F0EC16E8A6A93908A7001D8B8\": "
+                     "checksum is 0xB8, the record's bytes need 0xB9"}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FlasherEndToEnd, NoBoardBehindADanglingAlias) {
@@ -704,6 +726,26 @@ INSTANTIATE_TEST_SUITE_P(
                                QJsonValue(QJsonValue::Null),
                                {"at any speed (115200, 19200, 9600 bit/s)"}}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlasherEndToEnd, UncheckedFileWithoutAnEndOfFileRecordEndsAfterOnePass) {
+    BoardSim& board = startBoard({}, 3);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("no-end.hex"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(":020000040000FA\n:0400000020EF00F0FD\n");
+    file.close();
+
+    FlashProcess& p = run({QStringLiteral("--port"), QStringLiteral("COM3"), QStringLiteral("--no-check"), path});
+
+    EXPECT_EQ(p.code(), flasher::toInt(ExitCode::NoEndOfFile)) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QStringLiteral("not DOWNLOAD"))) << p.err().toStdString();
+    const std::vector<Taken> commands = probeOnce(taken(board.log()));
+    ASSERT_EQ(commands.size(), 3U) << "the probe and the two lines, once";
+    EXPECT_EQ(commands[1].second, QByteArray("BOOT:020000040000FA\r\n"));
+    EXPECT_EQ(commands[2].second, QByteArray("BOOT:0400000020EF00F0FD\r\n"));
+}
 
 }  // namespace
 }  // namespace vantrel::testing

@@ -51,6 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                           "IntelHexRecords", ":020000040000FA\r\n:00000001FF\r\n", {":020000040000FA", ":00000001FF"}}),
     [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
+// The lines as the file numbers them: the fields' line ends, a comma kept.
+TEST(SplitHexLines, EndsLinesWhereFieldsEndButKeepsCommas) {
+    const QByteArray text(":0A,0B\r\n:0C\n\r:0D\r\r\n");
+    EXPECT_EQ(splitHexLines(text), (QList<QByteArray>{":0A,0B", ":0C", "", ":0D", ""}));
+    EXPECT_EQ(splitHexFields(text), (QList<QByteArray>{":0A", "0B", ":0C", "", ":0D", ""}));
+}
+
 struct EndOfFileCase {
     const char* name;
     const char* record;
