@@ -107,6 +107,7 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     connect(&quiet_, &QTimer::timeout, this, &FlashJob::onQuiet);
 
     deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
     deadline_.setInterval(options_.timeoutMs);
     connect(&deadline_, &QTimer::timeout, this, &FlashJob::onDeadline);
 }
