@@ -1,10 +1,11 @@
+#include "link/reply_words.h"
+
 #include <string>
 
 #include <QByteArray>
 
 #include <gtest/gtest.h>
 
-#include "link/reply_words.h"
 #include "qt_printers.h"
 
 namespace vantrel::testing {
@@ -22,21 +23,19 @@ TEST_P(DamagedReply, IsToldFromACleanTextWithoutAWord) {
     EXPECT_EQ(looksLikeDamagedReply(GetParam().text), GetParam().damaged);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, DamagedReply,
-    ::testing::Values(DamageCase{"OkIsNoDamage", "OK\r\n", false},
-                      DamageCase{"NoiseInFrontOfAWordLeavesTheWord", "\x97OK\r\n", false},
-                      DamageCase{"PrintableCharacterInsideOk", "O#K\r\n", true},
-                      DamageCase{"PrintableCharacterInsideDownload", "DOWNL0OAD\r\n", true},
-                      DamageCase{"PrintableCharacterInsideVersion", "VE-R=4.01\r\n", true},
-                      DamageCase{"ControlCharacterAlone", "\x01\r\n", true},
-                      DamageCase{"HighByteInsideAWord", "ER\xF0ROR\r\n", true},
-                      DamageCase{"CleanTextWithoutAWord", "ADR=05\r\n", false},
-                      DamageCase{"CleanBanner", "HELLO FROM THE APPLICATION\r\n", false},
-                      DamageCase{"LowerCaseOkIsCleanNotDamaged", "ok\r\n", false},
-                      DamageCase{"BareLineEnd", "\r\n", false},
-                      DamageCase{"Empty", "", false}),
-    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Texts, DamagedReply,
+                         ::testing::Values(DamageCase{"OkIsNoDamage", "OK\r\n", false},
+                                           DamageCase{"NoiseInFrontOfAWordLeavesTheWord", "\x97OK\r\n", false},
+                                           DamageCase{"PrintableCharacterInsideOk", "O#K\r\n", true},
+                                           DamageCase{"PrintableCharacterInsideDownload", "DOWNL0OAD\r\n", true},
+                                           DamageCase{"PrintableCharacterInsideVersion", "VE-R=4.01\r\n", true},
+                                           DamageCase{"ControlCharacterAlone", "\x01\r\n", true},
+                                           DamageCase{"HighByteInsideAWord", "ER\xF0ROR\r\n", true},
+                                           DamageCase{"CleanTextWithoutAWord", "ADR=05\r\n", false},
+                                           DamageCase{"CleanBanner", "HELLO FROM THE APPLICATION\r\n", false},
+                                           DamageCase{"LowerCaseOkIsCleanNotDamaged", "ok\r\n", false},
+                                           DamageCase{"BareLineEnd", "\r\n", false}, DamageCase{"Empty", "", false}),
+                         [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
 
 TEST(ReplyWords, AreFoundAnywhereAndOnlyInTheirCase) {
     EXPECT_TRUE(holdsReplyWord("xxDOWNLOADyy"));
