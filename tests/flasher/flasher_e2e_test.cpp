@@ -681,6 +681,54 @@ TEST_P(RetriesAndSpeeds, EndAsTheLineAllowsAndReportHow) {
     }
 }
 
+// A noisy line through the program: every reply the noise damaged is
+// written again once, at once, and both passes go through whole.
+class NoisyLine : public FlasherEndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NoisyLine, EachDamagedReplyIsWrittenAgainOnce) {
+    const bool modbus = GetParam();
+    std::vector<std::string> boardOptions{"--noise", "3", "--noise-seed", "11"};
+    QStringList arguments{QStringLiteral("--port"),    QStringLiteral("COM3"), QStringLiteral("--fast"),
+                          QStringLiteral("--timeout"), QStringLiteral("5"),    QStringLiteral("--retries"),
+                          QStringLiteral("5")};
+    if (modbus) {
+        boardOptions.insert(boardOptions.end(), {"--modbus", "5"});
+        arguments << QStringLiteral("--modbus") << QStringLiteral("5");
+    }
+    BoardSim& board = startBoard(boardOptions, 3);
+    const QString file = example("blink.hex");
+    arguments << file;
+
+    FlashProcess& p = run(arguments);
+
+    ASSERT_EQ(p.code(), 0) << p.err().toStdString();
+    EXPECT_TRUE(p.err().contains(QLatin1String("END"))) << p.err().toStdString();
+    EXPECT_FALSE(p.err().contains(QLatin1String("no reply within"))) << "no damaged reply waited for the bound";
+    const int damaged = static_cast<int>(p.err().count(QStringLiteral("arrived damaged")));
+    // Written again: the same line twice in a row; every line of both passes
+    // otherwise once, in order.
+    const QList<QByteArray> lines = hexFileLines(file);
+    std::vector<QByteArray> commands;
+    int again = 0;
+    int noisyReplies = 0;
+    for (const auto& e : board.log()) noisyReplies += e.text.rfind("fault noise ", 0) == 0;
+    for (const Taken& t : taken(board.log())) {
+        if (t.second == "BOOTi\r\n") continue;
+        if (!commands.empty() && commands.back() == t.second)
+            ++again;
+        else
+            commands.push_back(t.second);
+    }
+    const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
+    EXPECT_EQ(commands, std::vector<QByteArray>(expected.begin(), expected.end()));
+    EXPECT_EQ(again, damaged) << p.err().toStdString();
+    EXPECT_LE(damaged, noisyReplies) << "only a reply the noise struck counts as damaged";
+}
+
+INSTANTIATE_TEST_SUITE_P(Flasher, NoisyLine, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "Modbus" : "Plain");
+});
+
 INSTANTIATE_TEST_SUITE_P(
     Flasher, RetriesAndSpeeds,
     ::testing::Values(LineCase{"LostReplyWrittenAgain",
