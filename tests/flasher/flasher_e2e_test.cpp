@@ -721,6 +721,7 @@ TEST_P(NoisyLine, EachDamagedReplyIsWrittenAgainOnce) {
     }
     const QList<QByteArray> expected = downloadAndVerifyCommands(lines);
     EXPECT_EQ(commands, std::vector<QByteArray>(expected.begin(), expected.end()));
+    EXPECT_GT(damaged, 0) << "this seed damages replies";
     EXPECT_EQ(again, damaged) << p.err().toStdString();
     EXPECT_LE(damaged, noisyReplies) << "only a reply the noise struck counts as damaged";
 }
