@@ -237,9 +237,11 @@ void Loader::lineWasQuiet() {
     if (RxQuietTicks < kSilentTicks) return;
     RxQuietTicks = 0;
     if (!RxHeld.isEmpty() && !Check1->isChecked()) {
-        // A plain reply without a line end: the silence after it ends it.
+        // A plain reply without a line end: the silence after it ends it,
+        // and an LF after that is no CR's line end.
         RxLine = RxHeld;
         RxHeld.clear();
+        RxEndedInCr = false;
         noteDamage();
         handOnReply();
         RxFrame.clear();

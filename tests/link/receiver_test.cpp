@@ -168,6 +168,19 @@ INSTANTIATE_TEST_SUITE_P(
                       LineEndCase{"LfAfterOtherCharactersIsALineEnd", {"OK\r", "x\n"}, {"OK\r", "x\n"}, 1}),
     [](const ::testing::TestParamInfo<LineEndCase>& info) { return std::string(info.param.name); });
 
+// Characters held behind a reply that ended in CR, and handed on by the
+// silence, leave no CR behind them: an LF that comes next is a line of its own.
+TEST_F(ReceiverTest, PlainLfAfterASilenceEndedTextIsNotDropped) {
+    loadLines({":L1", ":L2", ":L3"});
+    f.port->feed("OK\rX");
+    tick();
+    quietTicks(5);
+    EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r", "X"}));
+    f.port->feed("\n");
+    tick();
+    EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r", "X", "\n"}));
+}
+
 TEST_F(ReceiverTest, PlainTailOfAFrameLengthEndsAtItsCr) {
     loadLines({":L1", ":L2"});
     const QByteArray tail(256, 'x');
