@@ -177,7 +177,9 @@ void Loader::plainCharactersArrived() {
 }
 
 void Loader::modbusCharactersArrived() {
+    // Characters came: a plain reply's CR is no longer the last thing heard.
     RxHeld.clear();
+    RxEndedInCr = false;
     RxFrame += RxLine;
     if (RxFrame.size() > kMaxFrame) RxFrame.remove(0, RxFrame.size() - kMaxFrame);
     ByteCount = static_cast<int>(RxFrame.size());
@@ -252,6 +254,7 @@ void Loader::lineWasQuiet() {
         const bool wholeFrame = RxFrame.size() >= kMinReply &&
                                 crc16ModbusBytes(QByteArrayView(RxFrame).first(RxFrame.size() - 2)) == RxFrame.right(2);
         if (!RxFrame.isEmpty() && !wholeFrame) RxDamaged += RxFrame;
+        if (!RxHeld.isEmpty()) RxEndedInCr = false;
         RxHeld.clear();
         RxFrame.clear();
     }

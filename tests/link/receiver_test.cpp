@@ -181,6 +181,19 @@ TEST_F(ReceiverTest, PlainLfAfterASilenceEndedTextIsNotDropped) {
     EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r", "X", "\n"}));
 }
 
+TEST_F(ReceiverTest, PlainLfAfterModbusCharactersIsNotDropped) {
+    loadLines({":L1", ":L2", ":L3"});
+    f.port->feed("OK\r");
+    tick();
+    modbus("1");
+    f.port->feed(QByteArray::fromHex("0506"));
+    tick();
+    f->Check1->setChecked(false);
+    f.port->feed("\nOK\n");
+    tick();
+    EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r", "\nOK\n"}));
+}
+
 TEST_F(ReceiverTest, PlainTailOfAFrameLengthEndsAtItsCr) {
     loadLines({":L1", ":L2"});
     const QByteArray tail(256, 'x');
