@@ -187,10 +187,12 @@ struct ModelCheck {
             // (The receiver also counts quiet ticks while a damaged reply
             // waits to be announced with nothing gathered; that count is
             // unseen here, since the arrival that gathers anything restarts
-            // it.) What the silence hands on holds no line end, so it never
-            // ends in CR.
+            // it.) Characters held came after the last text's CR: whether
+            // the silence hands them on (they hold no line end) or drops
+            // them, an LF that comes next follows no CR.
             if ((!held.isEmpty() || !frame.isEmpty()) && ++quiet >= kSilentTicks) {
                 quiet = 0;
+                if (!held.isEmpty()) endedInCr = false;
                 if (!held.isEmpty() && !modbus) handed = held;
                 held.clear();
                 frame.clear();
