@@ -13,7 +13,11 @@
 //   every other entry keeps the marker it had before the load;
 // - every command written is "BOOT" + the next field of the file (':' as '#'
 //   in the verify pass) + CR LF, in order, wrapping after the last field:
-//   nothing outside 1..LineCount is ever read.
+//   nothing outside 1..LineCount is ever read;
+// - the start forgets an end-of-file record an earlier pass left awaiting its
+//   answer; once a field that is one (record type 01 after the byte count and
+//   the address) has been sent, it awaits its "DOWNLOAD" (which never comes
+//   here): an "OK" then sends nothing, a "Send" click still does.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
@@ -51,6 +55,13 @@ const QByteArray& marker(int index) {
         return m;
     }();
     return markers[index];
+}
+
+// The field is an end-of-file record, by the model's own reading: the two
+// characters after the first ':', the byte count (2) and the address (4).
+bool endOfFileField(const QByteArray& field) {
+    const qsizetype colon = field.indexOf(':');
+    return colon >= 0 && field.mid(colon + 1 + 2 + 4, 2) == "01";
 }
 
 QByteArray expectedCommand(const QByteArray& field, bool verify) {
@@ -111,6 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i <= kMaxLines; ++i) f->HexLines[i] = marker(i);
     f->LineCount = earlierCount;
     f->LineIndex = earlierIndex;
+    // As a pass whose end-of-file record was never answered leaves it.
+    f->EndOfFileOutstanding = true;
     f.dialog->nextPath = g_path;
 
     try {
@@ -153,10 +166,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Line 1 went out with the start; every "Send" and every "OK" sends the next one.
     qsizetype expectedWrites = 0;
     qsizetype next = 0;  // 0-based field that goes out next
+    bool eofOutstanding = false;
     auto checkWrites = [&](const char* after) {
         auto where = [&] { return state + "\nafter " + after; };
         if (n == 0 || n > kMaxLines) {
             FUZZ_CHECK(f.port->writes.isEmpty(), where() + "\nwrote " + show(f.port->writes.value(0)));
+            FUZZ_CHECK(!f->EndOfFileOutstanding, where());
             return;
         }
         const QByteArray expected = expectedCommand(fields[next], verify);
@@ -171,6 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            where() + "\nwrote " + show(command) + "\nexpected field " + std::to_string(next + 1));
         }
         FUZZ_CHECK(f->vbalProgressBar1->value() == next + 1, where());
+        eofOutstanding = eofOutstanding || endOfFileField(fields[next]);
+        FUZZ_CHECK(f->EndOfFileOutstanding == eofOutstanding, where());
         next = (next + 1) % n;
         FUZZ_CHECK(f->LineIndex == next, where());
         FUZZ_CHECK(f->vbalProgressBar1->text() == (verify ? QStringLiteral("VERIFY") : QStringLiteral("DOWNLOAD")),
@@ -181,7 +198,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int k = 0; k < sends; ++k) {
         if (okReplies & (quint64{1} << (k % 64))) {
             f.port->feed(modbus ? QByteArray::fromHex("01424F4BD5CB") : QByteArray("OK\r\n"));
+            const qsizetype writesBefore = f.port->writes.size();
+            const qint16 indexBefore = f->LineIndex;
             f->TMRComm_Timer();
+            if (eofOutstanding) {
+                // No line follows the end-of-file record before its answer.
+                FUZZ_CHECK(f.port->writes.size() == writesBefore && f->LineIndex == indexBefore,
+                           state + "\nan OK sent a line after the end-of-file record");
+                FUZZ_CHECK(f->EndOfFileOutstanding, state);
+                continue;
+            }
             checkWrites("an OK reply");
         } else {
             f->Command5_Click();

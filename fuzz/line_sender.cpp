@@ -6,14 +6,20 @@
 // step:
 // - the reply's outcome is the one of the first word found in the order
 //   "VER=", "ERROR", "DOWNLOAD", "FORMAT", "OK" (worked out here
-//   independently), where "DOWNLOAD" counts only while the line sent last is
-//   an end-of-file record (every seventh entry is one), seen through the
-//   status line, the probe timer, the progress bar, the flags and whether a
-//   line went out;
+//   independently), where "DOWNLOAD" counts only while an end-of-file record
+//   (every seventh entry is one) is outstanding: written since the pass
+//   started and not yet answered "DOWNLOAD"; seen through the status line,
+//   the probe timer, the progress bar, the flags and whether a line went out;
+// - the record is outstanding once a line sent is one, until a "DOWNLOAD"
+//   that counts or Close; a "DOWNLOAD" without one is stray and the words
+//   after it decide;
 // - a line sent comes from an entry in 1..min(LineCount, 9000), in the form of
 //   the pass (':' as '#' in the verify pass), and is the entry after
 //   LineIndex when LineIndex was in its range; an "OK" sends one only while
-//   a transfer is active;
+//   a transfer is active and no end-of-file record is outstanding ("VER="
+//   and "Send" send regardless);
+// - Close ends the transfer and forgets the line in flight and the
+//   outstanding record;
 // - afterwards LineIndex lies in 0..LineCount; with no line loaded nothing is
 //   sent; the table itself is never changed.
 
@@ -87,15 +93,16 @@ int entryOf(const QByteArray& command, bool verify) {
 
 enum class Word { None, Version, Error, Download, Format, Ok };
 
-Word firstWord(const std::string& reply, bool endOfFileInFlight) {
+Word firstWord(const std::string& reply, bool endOfFileOutstanding) {
     static const std::array<std::pair<const char*, Word>, 5> kOrder{{{"VER=", Word::Version},
                                                                      {"ERROR", Word::Error},
                                                                      {"DOWNLOAD", Word::Download},
                                                                      {"FORMAT", Word::Format},
                                                                      {"OK", Word::Ok}}};
     for (const auto& [text, word] : kOrder) {
-        // A "DOWNLOAD" to any other line is a stale copy that counts for nothing.
-        if (word == Word::Download && !endOfFileInFlight) continue;
+        // A "DOWNLOAD" while no end-of-file record awaits its answer is a
+        // stale copy that counts for nothing.
+        if (word == Word::Download && !endOfFileOutstanding) continue;
         if (reply.find(text) != std::string::npos) return word;
     }
     return Word::None;
@@ -130,6 +137,8 @@ struct Session {
     vantrel::testing::FakeLoader f;
     std::string log;   // the steps so far, for the report of a violation
     int inFlight = 0;  // the entry sent last, by the model: 0 for none
+    // An end-of-file record was sent and not yet answered "DOWNLOAD".
+    bool eofOutstanding = false;
 
     void resetObservers() {
         f->Label2->setText(kTextSentinel);
@@ -144,7 +153,8 @@ struct Session {
         return log + "\nnow LineCount " + std::to_string(f->LineCount) + ", LineIndex " + std::to_string(f->LineIndex) +
                ", VerifyPhase " + std::to_string(f->VerifyPhase) + ", armed " + std::to_string(f->TransferArmed) +
                ", active " + std::to_string(f->TransferActive) + ", writes " + std::to_string(f.port->writes.size()) +
-               ", bar value " + std::to_string(f->vbalProgressBar1->value());
+               ", bar value " + std::to_string(f->vbalProgressBar1->value()) + ", end-of-file outstanding: model " +
+               std::to_string(eofOutstanding) + ", EndOfFileOutstanding " + std::to_string(f->EndOfFileOutstanding);
     }
 
     // What one call of the line sender must have done, given the fields as
@@ -155,6 +165,7 @@ struct Session {
         if (count < 1) {
             // Nothing is loaded: nothing can be sent.
             FUZZ_CHECK(f.port->writes.size() == writesBefore, where());
+            FUZZ_CHECK(f->EndOfFileOutstanding == eofOutstanding, where());
             return;
         }
         const int last = std::min<int>(count, kMaxLines);
@@ -171,6 +182,10 @@ struct Session {
         FUZZ_CHECK(f->LineIndex == (sent == count ? 0 : sent), where());
         inFlight = sent;
         FUZZ_CHECK(f->LineInFlight == inFlight, where());
+        // Sent with the port closed or not, an end-of-file record now awaits
+        // its answer; any other line leaves the record as it was.
+        if (isEndOfFileEntry(sent)) eofOutstanding = true;
+        FUZZ_CHECK(f->EndOfFileOutstanding == eofOutstanding, where());
         FUZZ_CHECK(f->LineIndex >= 0 && f->LineIndex <= count, where());
         const QString text = verifyPhase == 1 ? textBefore : QStringLiteral("DOWNLOAD");
         FUZZ_CHECK(f->vbalProgressBar1->text() == text, where());
@@ -179,6 +194,7 @@ struct Session {
     void checkNoSend(qint16 index, qsizetype writesBefore) {
         FUZZ_CHECK(f.port->writes.size() == writesBefore, state());
         FUZZ_CHECK(f->LineIndex == index, state());
+        FUZZ_CHECK(f->EndOfFileOutstanding == eofOutstanding, state());
     }
 
     void reply(const QByteArray& text) {
@@ -200,7 +216,7 @@ struct Session {
         auto* bar = f->vbalProgressBar1;
         FUZZ_CHECK(f->Text8->text() == QString::fromLatin1(text), where());
         FUZZ_CHECK(f->LineCount == count && f->TransferArmed == armed, where());
-        const Word word = firstWord(text.toStdString(), isEndOfFileEntry(inFlight));
+        const Word word = firstWord(text.toStdString(), eofOutstanding);
         // Only a version reply touches the status line and the probe timer.
         FUZZ_CHECK((f->Label2->text() == QStringLiteral("READY")) == (word == Word::Version), where());
         FUZZ_CHECK(f->Timer3->isActive() == (word != Word::Version), where());
@@ -220,6 +236,8 @@ struct Session {
                 checkNoSend(index, writes);
                 break;
             case Word::Download:
+                // The record has had its answer.
+                eofOutstanding = false;
                 if (verifyPhase != 1) {
                     // The verify pass begins with line 1.
                     FUZZ_CHECK(f->VerifyPhase == 1 && f->TransferActive == active, where());
@@ -245,8 +263,9 @@ struct Session {
             case Word::Ok:
                 FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->TransferActive == active, where());
                 FUZZ_CHECK(bar->barColor() == kColorSentinel, where());
-                // Only a running transfer goes on.
-                if (active == 1) {
+                // Only a running transfer goes on, and not past an end-of-file
+                // record that awaits its answer.
+                if (active == 1 && !eofOutstanding) {
                     checkSend(count, index, verifyPhase, kTextSentinel, writes);
                 } else {
                     FUZZ_CHECK(bar->text() == kTextSentinel && bar->value() == kValueSentinel, where());
@@ -260,6 +279,7 @@ struct Session {
                 checkNoSend(index, writes);
                 break;
         }
+        FUZZ_CHECK(f->EndOfFileOutstanding == eofOutstanding, where());
     }
 
     void send() {
@@ -274,6 +294,20 @@ struct Session {
         }
         FUZZ_CHECK(f->VerifyPhase == verifyPhase && f->LineCount == count, state());
         checkSend(count, index, verifyPhase, kTextSentinel, writes);
+    }
+
+    void close() {
+        log += "\nClose";
+        try {
+            f->BTNCloseCom_Click();
+        } catch (...) {
+            FUZZ_CHECK(false, state() + "\nan exception escaped Close");
+        }
+        // No line waits for its answer any more, the record included.
+        inFlight = 0;
+        eofOutstanding = false;
+        FUZZ_CHECK(!f.port->portOpen() && f->TransferActive == 0 && f->VerifyPhase == 0, state());
+        FUZZ_CHECK(f->LineInFlight == 0 && !f->EndOfFileOutstanding, state());
     }
 };
 
@@ -298,7 +332,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ", VerifyPhase " + std::to_string(s.f->VerifyPhase);
 
     for (int step = 0; step < 256 && in.remaining_bytes() > 0; ++step) {
-        switch (in.ConsumeIntegralInRange(0, 9)) {
+        // Steps 0 to 9 keep their meaning from before 10 and 11 came.
+        switch (in.ConsumeIntegralInRange(0, 11)) {
             case 0:
                 s.f->LineCount = randomCount(in);
                 s.log += "\nLineCount = " + std::to_string(s.f->LineCount);
@@ -326,6 +361,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 4:
             case 5:
                 s.send();
+                break;
+            case 10:
+                s.f->EndOfFileOutstanding = in.ConsumeBool();
+                s.eofOutstanding = s.f->EndOfFileOutstanding;
+                s.log += "\nEndOfFileOutstanding = " + std::to_string(s.eofOutstanding);
+                break;
+            case 11:
+                s.close();
+                // The next steps mostly find the port open again.
+                if (in.ConsumeBool()) s.f.port->setPortOpen(true);
                 break;
             default:
                 s.reply(randomReply(in));

@@ -140,6 +140,9 @@ def receiver_stream(name, modbus, address, items):
             i.integral(2, 0, 3).text(item[1])
             if not modbus:
                 i.boolean(item[2])
+            if modbus or item[2]:
+                # Not dribbled a character at a time.
+                i.integral(1, 0, 3)
     write("receiver", name, i.bytes())
 
 
@@ -174,6 +177,14 @@ def receiver_seeds():
     receiver("mixed_modes", True, False, ("dec", 1),
              [("raw", OK_REPLY[:3]), ("tick", 3, True), ("raw", OK_REPLY[3:]), ("tick", 3, False),
               ("raw", OK_REPLY), ("tick", 6, True)])
+    receiver("plain_cr_ends_a_reply", False, False, ("dec", 1),
+             [("raw", b"OK\rOK\rOK\rOK\r"), ("tick", 3), ("tick", 6), ("tick", 0), ("tick", 2), ("tick", 1)])
+    receiver("plain_cr_lf_cut", False, False, ("dec", 1),
+             [("raw", b"OK\r\nVER=4.1\r\nOK\r"), ("tick", 3), ("tick", 1), ("tick", 9), ("tick", 0), ("tick", 0),
+              ("raw", b"\n\nOK\n"), ("tick", 3), ("raw", b"\r"), ("tick", 1), ("raw", b"X\n"), ("tick", 2)])
+    receiver_stream("stream_plain_cr_lf_cut", False, 1,
+                    [("reply", b"DOWNLOAD", True), ("silence", [9, 1], 2), ("noise", b"AB\r"),
+                     ("reply", b"OK", True), ("silence", [3, 3, 1], 1)])
     receiver("address_text_odd", False, True, ("text", b" 2.5 "),
              [("reply", True, None, b"ERROR", None), ("tick", 300)])
 
@@ -285,19 +296,23 @@ def line_sender(name, count, index, verify, armed, active, steps):
     for step in steps:
         kind = step[0]
         if kind == "count":
-            i.integral(0, 0, 9)
+            i.integral(0, 0, 11)
             random_count(step[1])
         elif kind == "index":
-            i.integral(1, 0, 9)
+            i.integral(1, 0, 11)
             random_count(step[1])
         elif kind == "flags":
-            i.integral(2, 0, 9).integral(step[1], -1, 2).integral(step[2], 0, 2).integral(step[3], 0, 2)
+            i.integral(2, 0, 11).integral(step[1], -1, 2).integral(step[2], 0, 2).integral(step[3], 0, 2)
         elif kind == "port":
-            i.integral(3, 0, 9)
+            i.integral(3, 0, 11).boolean(False)
         elif kind == "send":
-            i.integral(4, 0, 9)
+            i.integral(4, 0, 11)
+        elif kind == "outstanding":
+            i.integral(10, 0, 11).boolean(step[1])
+        elif kind == "close":
+            i.integral(11, 0, 11).boolean(step[1])
         elif kind == "reply":
-            i.integral(6, 0, 9).integral(len(step[1]), 0, 6)
+            i.integral(6, 0, 11).integral(len(step[1]), 0, 6)
             for piece in step[1]:
                 if piece in PIECES:
                     i.boolean(True).integral(PIECES.index(piece), 0, len(PIECES) - 1)
@@ -321,6 +336,13 @@ def line_sender_seeds():
     line_sender("index_beyond_count", 5, 9000, 1, 0, 0, [("send",), ("index", 5), ok])
     line_sender("port_closed", 2, 0, 0, 1, 1, [("port",), ("send",), ok, ("port",), ("send",)])
     line_sender("odd_verify_phase", 2, 0, 2, 1, 1, [("send",), ("flags", -1, 1, 1), ok, download])
+    version = ("reply", ["VER=", "\r\n"])
+    # Entry 7 is an end-of-file record: after it an "OK" sends nothing, "VER=" and "Send" still do.
+    line_sender("end_of_file_outstanding", 7, 5, 0, 1, 1,
+                [("send",), ok, ok, version, ok, ("send",), download, ok, ("reply", ["DOWNLOAD", "OK"])])
+    line_sender("stray_download_then_close", 14, 0, 0, 1, 1,
+                [("reply", ["DOWNLOAD", "OK"]), ("outstanding", True), download, ("index", 6), ok,
+                 ("close", True), download, ok, ("outstanding", False), ("close", False), ("send",)])
 
 
 def dictionaries():

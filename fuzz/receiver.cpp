@@ -7,10 +7,13 @@
 // the next bytes of the line (none: a quiet tick). After every tick the
 // window's fields and answer box are compared with an independent model of
 // the rules:
-// - plain mode: characters wait until a line end; everything up to the last
-//   line end is handed on as one text; more than a frame length after the
-//   last line end (or without one) hands on everything, as do five quiet
-//   ticks in a row; a tick with data empties the gathered Modbus characters;
+// - plain mode: characters wait until a line end, CR or LF; everything up to
+//   the last line end is handed on as one text; more than a frame length
+//   after the last line end (or without one) hands on everything, as do five
+//   quiet ticks in a row; an LF that comes first in a tick, with nothing
+//   held, right after a text that ended in CR is that text's line end and is
+//   dropped (any characters in between, or closing, forget the CR); a tick
+//   with data empties the gathered Modbus characters;
 // - Modbus mode: the newest 256 characters are kept; the reply handed on is
 //   the one ending with them that starts earliest (address character, "B",
 //   CRC-16 of the rest), behind the payloads of the whole replies that stand
@@ -24,10 +27,14 @@
 // between characters (a sender slower than the tick), some run together and
 // delivered in one tick. Every reply followed by a silence must be handed on
 // exactly once, whole, in order (in plain mode every reply, since its line
-// end or the silence after it completes it); replies delivered together in
+// end or the silence after it completes it, and one that ends in CR LF on the
+// tick that brings its CR; the texts handed on are the stream cut into
+// consecutive pieces but for the LFs that come first in a tick right after a
+// CR); replies delivered together in
 // Modbus mode are handed on together, as one text of their payloads; and
 // neither plain nor Modbus characters ever wait beyond a frame length.
 
+#include <algorithm>
 #include <cmath>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <optional>
@@ -142,6 +149,7 @@ struct ModelCheck {
     QByteArray held;
     QByteArray frame;
     int quiet = 0;
+    bool endedInCr = false;  // the last text handed on ended in CR
 
     void tick(bool modbus, qsizetype count) {
         const QByteArray chunk = line.left(count);
@@ -166,7 +174,8 @@ struct ModelCheck {
                    "\nheld before " + show(heldBefore) + "\nframe before " + show(frameBefore) + "\nchunk  " +
                    show(chunk) + "\nText8  " + show(text8) + "\nRxLine " + show(f->RxLine) + "\nRxHeld " +
                    show(f->RxHeld) + "\nRxFrame " + show(f->RxFrame) + "\nmodel held " + show(held) + "\nmodel frame " +
-                   show(frame);
+                   show(frame) + "\nended in CR: model " + std::to_string(endedInCr) + ", RxEndedInCr " +
+                   std::to_string(f->RxEndedInCr);
         };
 
         // What the model says this tick hands on; nothing: the answer box
@@ -175,25 +184,39 @@ struct ModelCheck {
         QString errorText;
         if (chunk.isEmpty()) {
             // Only a silence of five ticks ends what waits, in either mode.
+            // (The receiver also counts quiet ticks while a damaged reply
+            // waits to be announced with nothing gathered; that count is
+            // unseen here, since the arrival that gathers anything restarts
+            // it.) Characters held came after the last text's CR: whether
+            // the silence hands them on (they hold no line end) or drops
+            // them, an LF that comes next follows no CR.
             if ((!held.isEmpty() || !frame.isEmpty()) && ++quiet >= kSilentTicks) {
                 quiet = 0;
+                if (!held.isEmpty()) endedInCr = false;
                 if (!held.isEmpty() && !modbus) handed = held;
                 held.clear();
                 frame.clear();
             }
         } else if (!modbus) {
             quiet = 0;
-            held += chunk;
-            const qsizetype end = held.lastIndexOf('\n') + 1;
+            // The LF of a CR LF cut between them: its reply went on at the CR.
+            const bool dropLf = endedInCr && held.isEmpty() && chunk[0] == '\n';
+            endedInCr = false;
+            held += dropLf ? chunk.mid(1) : chunk;
+            qsizetype end = 0;
+            for (qsizetype i = 0; i < held.size(); ++i)
+                if (held[i] == '\r' || held[i] == '\n') end = i + 1;
             const qsizetype tail = held.size() - end;
             if (end > 0 || tail > kMaxFrame) {
                 const qsizetype whole = tail > kMaxFrame ? held.size() : end;
                 handed = held.left(whole);
                 held.remove(0, whole);
+                endedInCr = handed->endsWith('\r');
             }
             frame.clear();
         } else {
             quiet = 0;
+            endedInCr = false;
             held.clear();
             frame = (frame + chunk).right(kMaxFrame);
             const std::optional<quint8> address = addressOf(addressBox);
@@ -216,6 +239,7 @@ struct ModelCheck {
         if (!chunk.isEmpty()) FUZZ_CHECK(f->Pic->fillColor() == vantrel::color::kRed, state());
         FUZZ_CHECK(f->RxHeld == held, state());
         FUZZ_CHECK(f->RxFrame == frame, state());
+        FUZZ_CHECK(f->RxEndedInCr == endedInCr, state());
         FUZZ_CHECK(f->RxHeld.size() <= kMaxFrame && f->RxFrame.size() <= kMaxFrame, state());
         if (handed) {
             FUZZ_CHECK(f->RxLine == *handed, state());
@@ -299,10 +323,13 @@ void streamProperty(FuzzedDataProvider& in) {
     };
     std::vector<Together> together;
     QByteArray ticked;  // the stream as the ticks delivered it, for messages
+    // Where each tick that brought characters ended, in order.
+    std::vector<qsizetype> tickEnds;
     auto tick = [&](qsizetype count) {
         const QByteArray chunk = stream.mid(delivered, count);
         f.port->feed(chunk);
         delivered += chunk.size();
+        if (!chunk.isEmpty()) tickEnds.push_back(delivered);
         ticked += chunk.isEmpty() ? QByteArray("|") : chunk;
         f->TMRComm_Timer();
         FUZZ_CHECK(f->RxHeld.size() <= kMaxFrame && f->RxFrame.size() <= kMaxFrame,
@@ -348,7 +375,7 @@ void streamProperty(FuzzedDataProvider& in) {
                     r.text = body;
                     stream += withCrc(QByteArray(1, static_cast<char>(address)) + 'B' + body);
                 } else {
-                    body.replace('\n', ' ');
+                    body.replace('\n', ' ').replace('\r', ' ');
                     // A reply without a line end counts once the line falls silent.
                     const bool lineEnd = in.ConsumeBool() || body.isEmpty();
                     r.text = lineEnd ? body + "\r\n" : body;
@@ -412,21 +439,42 @@ void streamProperty(FuzzedDataProvider& in) {
     };
 
     if (!modbus) {
-        // The texts handed on are the stream cut into consecutive pieces, so
-        // each reply lies whole inside exactly one of them.
+        // The LFs that are dropped: exactly those that came first in a tick
+        // right after a CR that ended the tick before with characters (the
+        // text handed on then ended in that CR, and nothing was held).
+        auto tickEndOf = [&](qsizetype at) { return *std::upper_bound(tickEnds.begin(), tickEnds.end(), at); };
+        std::vector<qsizetype> reducedAt(stream.size() + 1, 0);  // position without the dropped LFs
+        QByteArray expected;
+        for (qsizetype i = 0; i < stream.size(); ++i) {
+            reducedAt[i] = expected.size();
+            const bool dropped = i > 0 && stream[i] == '\n' && stream[i - 1] == '\r' && tickEndOf(i - 1) == i;
+            if (!dropped) expected += stream[i];
+        }
+        reducedAt[stream.size()] = expected.size();
+        // The texts handed on are the stream so reduced cut into consecutive
+        // pieces, so each reply lies whole inside exactly one of them.
         QByteArray joined;
         for (const Handed& h : handed) joined += h.text;
-        FUZZ_CHECK(stream.startsWith(joined), "handed-on texts are not the stream in order");
-        FUZZ_CHECK(joined.size() == stream.size(), "characters were kept back after the silence");
+        FUZZ_CHECK(expected.startsWith(joined), "handed-on texts are not the stream in order\nstream as ticked " +
+                                                    show(ticked) + "\nhanded on " + show(joined));
+        FUZZ_CHECK(joined.size() == expected.size(), "characters were kept back after the silence");
         for (const Reply& r : replies) {
             int holding = 0;
+            std::size_t piece = 0;
             qsizetype from = 0;
-            for (const Handed& h : handed) {
-                const qsizetype to = from + h.text.size();
-                if (r.start >= from && r.end <= to) ++holding;
+            for (std::size_t k = 0; k < handed.size(); ++k) {
+                const qsizetype to = from + handed[k].text.size();
+                if (reducedAt[r.start] >= from && reducedAt[r.end] <= to) {
+                    ++holding;
+                    piece = k;
+                }
                 from = to;
             }
             FUZZ_CHECK(holding == 1, context(r));
+            // A reply ending in CR LF goes on at the tick that brings its CR,
+            // whether or not its LF comes with it.
+            if (r.text.endsWith("\r\n"))
+                FUZZ_CHECK(handed[piece].at == tickEndOf(r.end - 2), "not handed on at its CR\n" + context(r));
         }
         return;
     }
