@@ -154,6 +154,7 @@ void Bridge::paceAndPoll() {
 }
 
 void Bridge::tick() {
+    chip_.settlePins();
     paceAndPoll();
     deliver(receiver_.take(chip_.now()));
     if (signalled_ || (done_ && done_())) {

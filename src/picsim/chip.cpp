@@ -79,9 +79,9 @@ class GpsimChip final : public Chip {
   public:
     GpsimChip(Processor* cpu, double clockHz) : cpu_(cpu), clockHz_(clockHz), txDirection_(cpu) {
         if (auto* pic18 = dynamic_cast<_16bit_processor*>(cpu_); pic18 != nullptr && pic18->m_portc != nullptr) {
-            PinModule& tx = (*pic18->m_portc)[6];
-            tx.setControl(&txDirection_);
-            tx.updatePinModule();
+            txPin_ = &(*pic18->m_portc)[6];
+            txPin_->setControl(&txDirection_);
+            txPin_->updatePinModule();
         }
         txNode_ = new Stimulus_Node("vantrel_tx");
         txNode_->attach_stimulus(cpu_->get_pin(kPinTx));
@@ -174,6 +174,15 @@ class GpsimChip final : public Chip {
 
     // MCLR low for a few cycles, then high again: the chip leaves reset
     // and starts from its reset vector.
+    // gpsim settles a pin's direction only when something touches the pin
+    // (SPEN alone does not), and its USART drops the pin's control when
+    // SPEN is cleared: put ours back.
+    void settlePins() override {
+        if (txPin_ == nullptr) return;
+        if (txPin_->getActiveControl() != &txDirection_) txPin_->setControl(&txDirection_);
+        txPin_->updatePinModule();
+    }
+
     void resetMclr() override {
         cpu_->reset(MCLR_RESET);
         at(kTimerMclr, now() + kMclrCycles, [this] { cpu_->reset(EXIT_RESET); });
@@ -197,6 +206,7 @@ class GpsimChip final : public Chip {
     Processor* cpu_;
     double clockHz_;
     UsartTxDirection txDirection_;
+    PinModule* txPin_ = nullptr;
     TxSense txSense_;
     RxDrive rxDrive_;
     Stimulus_Node* txNode_ = nullptr;

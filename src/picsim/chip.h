@@ -41,6 +41,10 @@ class Chip {
     // earlier time.
     virtual void at(int timer, Cycles when, std::function<void()> callback) = 0;
 
+    // Brings the pins' directions up to date with the chip's registers;
+    // called every tick.
+    virtual void settlePins() = 0;
+
     // A reset through MCLR: the chip starts again from its reset vector.
     virtual void resetMclr() = 0;
 
