@@ -105,7 +105,8 @@ the chip runs; SIGINT or SIGTERM end it cleanly.
   --flash-out FILE       write program memory and EEPROM (at 0xF00000) as
                          Intel HEX when it ends
   --log FILE             what passed each way, with times
-  --help, --version
+  -h, --help             this list
+  --version              the version
 )";
 }
 
