@@ -17,6 +17,7 @@ constexpr double kTickSeconds = 250e-6;
 constexpr double kMaxLagSeconds = 0.001;
 constexpr int kTimerTransmit = 0;
 constexpr int kTimerTick = 1;
+constexpr int kTimerReceived = 2;
 
 }  // namespace
 
@@ -27,7 +28,17 @@ Bridge::Bridge(Chip& chip, Settings settings)
       tickCycles_(static_cast<Cycles>(chip.cyclesPerSecond() * kTickSeconds)),
       transmitter_(bitCycles_),
       receiver_(bitCycles_) {
-    chip_.onTx([this](Cycles at, bool level) { receiver_.edge(at, level); });
+    // A character from the chip goes to the host when its stop bit is over
+    // on the wall clock too, not at the next tick.
+    chip_.onTx([this](Cycles at, bool level) {
+        receiver_.edge(at, level);
+        if (const auto due = receiver_.due()) {
+            chip_.at(kTimerReceived, *due, [this] {
+                paceAndPoll();
+                deliver(receiver_.take(chip_.now()));
+            });
+        }
+    });
 }
 
 boardsim::Micros Bridge::micros() const {

@@ -213,9 +213,9 @@ class GpsimChip final : public Chip {
     Stimulus_Node* rxNode_ = nullptr;
     bool rxLevel_ = true;
     bool stopping_ = false;
-    static constexpr int kTimerMclr = 2;
+    static constexpr int kTimerMclr = 3;
     static constexpr Cycles kMclrCycles = 4;
-    std::array<Wake, 3> wakes_;
+    std::array<Wake, 4> wakes_;
 };
 
 }  // namespace

@@ -36,8 +36,8 @@ class Chip {
     // Told each change of the level the chip drives on RC6.
     virtual void onTx(std::function<void(Cycles, bool)> callback) = 0;
 
-    // Calls `callback` once gpsim reaches cycle `at`. Two independent
-    // timers for the caller: 0 and 1; setting one again replaces its
+    // Calls `callback` once gpsim reaches cycle `at`. Three independent
+    // timers for the caller: 0 to 2; setting one again replaces its
     // earlier time.
     virtual void at(int timer, Cycles when, std::function<void()> callback) = 0;
 
