@@ -251,9 +251,11 @@ TEST_P(OutOfReachTest, IsErrorAndLeavesTheBootloaderAlone) {
     const Memory memory = chip.stop();
     expectBootloaderIntact(memory, bootloader_, kBootStart, kSettings);
     for (std::uint32_t a = kSettings + 4; a < kSettings + 8; ++a) EXPECT_EQ(at(memory, a), at(bootloader_, a));
-    if (GetParam().probe != 0)
-        for (std::uint32_t a = GetParam().probe; a < kBootStart; ++a)
+    if (GetParam().probe != 0) {
+        for (std::uint32_t a = GetParam().probe; a < kBootStart; ++a) {
             EXPECT_TRUE(untouched(memory, a)) << std::hex << a;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Firmware, OutOfReachTest, ::testing::ValuesIn(outOfReach()),
