@@ -251,8 +251,11 @@ TEST_P(OutOfReachTest, IsErrorAndLeavesTheBootloaderAlone) {
     const Memory memory = chip.stop();
     expectBootloaderIntact(memory, bootloader_, kBootStart, kSettings);
     for (std::uint32_t a = kSettings + 4; a < kSettings + 8; ++a) EXPECT_EQ(at(memory, a), at(bootloader_, a));
-    if (GetParam().probe != 0)
-        for (std::uint32_t a = GetParam().probe; a < kBootStart; ++a) EXPECT_TRUE(untouched(memory, a)) << std::hex << a;
+    if (GetParam().probe != 0) {
+        for (std::uint32_t a = GetParam().probe; a < kBootStart; ++a) {
+            EXPECT_TRUE(untouched(memory, a)) << std::hex << a;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Firmware, OutOfReachTest, ::testing::ValuesIn(outOfReach()),
@@ -271,7 +274,7 @@ TEST_F(FirmwareTest, BytesLandWhereTheirAddressSays) {
         record(0x0130, {0x31, 0x32, 0x33, 0x34}),
         record(0x0000, {0x20, 0xEF, 0x00, 0xF0, 0x44, 0x55}),  // GOTO 0x0040, then two bytes of its own
         record(0x0104, {0x04, 0x05, 0x06, 0x07, 0x08, 0x09}),  // back to the first row
-        record(0x013E, {0x3E, 0x3F, 0x40, 0x41}),             // across a row boundary
+        record(0x013E, {0x3E, 0x3F, 0x40, 0x41}),              // across a row boundary
         linearBase(0x00F0),
         record(0x0000, {0xE0, 0xE1, 0xE2}),
         record(0x00FF, {0xEF}),
@@ -281,7 +284,8 @@ TEST_F(FirmwareTest, BytesLandWhereTheirAddressSays) {
         record(0x0000, {0x01, 0x02, 0x03, 0x04}),  // ID words
         kEnd,
     };
-    for (const auto& line : lines) EXPECT_EQ(chip.ask("BOOT" + line, 10s), line == kEnd ? "DOWNLOAD\r\n" : "OK\r\n") << line;
+    for (const auto& line : lines)
+        EXPECT_EQ(chip.ask("BOOT" + line, 10s), line == kEnd ? "DOWNLOAD\r\n" : "OK\r\n") << line;
     for (const auto& line : lines)
         EXPECT_EQ(chip.ask("BOOT" + asVerify(line), 10s), line == kEnd ? "DOWNLOAD\r\n" : "OK\r\n") << line;
     const Memory memory = chip.stop();
@@ -310,7 +314,8 @@ TEST_F(FirmwareTest, VerifyOfAChangedByteIsErrorAndExit6) {
     chip.client().close();
 
     QString output;
-    EXPECT_EQ(flash({"--port", port, "--fast", "--verify-only", QString::fromStdString(app)}, &output), 0) << qPrintable(output);
+    EXPECT_EQ(flash({"--port", port, "--fast", "--verify-only", QString::fromStdString(app)}, &output), 0)
+        << qPrintable(output);
 
     QFile original(QString::fromStdString(app));
     ASSERT_TRUE(original.open(QIODevice::ReadOnly));
@@ -340,8 +345,8 @@ TEST_F(FirmwareTest, DownloadIntoTheBootloaderIsExit6) {
     ASSERT_TRUE(chip.start()) << chip.sim().error();
     const QString port = QString::fromStdString(chip.sim().ptyPath());
     chip.client().close();
-    const QString file = writeFile(QStringLiteral("reach.hex"),
-                                   {record(0x0040, {1, 2, 3, 4}), record(0x7A00, {0xAA, 0xBB}), kEnd});
+    const QString file =
+        writeFile(QStringLiteral("reach.hex"), {record(0x0040, {1, 2, 3, 4}), record(0x7A00, {0xAA, 0xBB}), kEnd});
     QString output;
     EXPECT_EQ(flash({"--port", port, "--fast", file}, &output), 6) << qPrintable(output);
     const Memory memory = chip.stop();
@@ -425,10 +430,12 @@ TEST_F(FirmwareTest, StormLeavesTheBootloaderWhole) {
         std::string line;
         switch (pick(9)) {
             case 0:  // a record into the bootloader
-                line = "BOOT:" + record(static_cast<std::uint16_t>(kBootStart + pick(0x800)), randomData(1 + pick(16))).substr(1);
+                line = "BOOT:" +
+                       record(static_cast<std::uint16_t>(kBootStart + pick(0x800)), randomData(1 + pick(16))).substr(1);
                 break;
             case 1: {  // a record with one character changed
-                std::string r = record(static_cast<std::uint16_t>(pick(0x10000)), randomData(pick(20)), static_cast<std::uint8_t>(pick(7)));
+                std::string r = record(static_cast<std::uint16_t>(pick(0x10000)), randomData(pick(20)),
+                                       static_cast<std::uint8_t>(pick(7)));
                 r[1 + static_cast<std::size_t>(pick(static_cast<int>(r.size()) - 1))] = "0123456789ABCDEFx:#"[pick(19)];
                 line = (pick(2) ? "BOOT" : "BOOT#") + r.substr(pick(2) ? 0 : 1);
                 break;
@@ -447,11 +454,13 @@ TEST_F(FirmwareTest, StormLeavesTheBootloaderWhole) {
                 break;
             }
             case 5:  // well-formed commands
-                line = std::vector<std::string>{"BOOTi", "BOOTg", "VER", "BOOT$0A", "BOOT$00", "BOOTx", "BOOT"}[static_cast<std::size_t>(pick(7))];
+                line = std::vector<std::string>{
+                    "BOOTi", "BOOTg", "VER", "BOOT$0A", "BOOT$00", "BOOTx", "BOOT"}[static_cast<std::size_t>(pick(7))];
                 break;
             case 6: {  // a well-formed record into the application, or an address record
-                const std::string r = pick(2) ? record(static_cast<std::uint16_t>(0x1000 + pick(0x4000)), randomData(pick(17)))
-                                              : linearBase(static_cast<std::uint16_t>(pick(3) == 0 ? 0x00F0 : pick(2)));
+                const std::string r =
+                    pick(2) ? record(static_cast<std::uint16_t>(0x1000 + pick(0x4000)), randomData(pick(17)))
+                            : linearBase(static_cast<std::uint16_t>(pick(3) == 0 ? 0x00F0 : pick(2)));
                 line = "BOOT" + (pick(2) ? r : asVerify(r));
                 break;
             }
@@ -532,7 +541,9 @@ TEST_P(SlowRateTest, DownloadsVerifiesAndInstalls) {
     // The example application talks at 115200; install it only at that rate,
     // so here the transfer alone.
     QString output;
-    EXPECT_EQ(flash({"--port", port, "--speed", QString::fromStdString(rate), "--fast", QString::fromStdString(app)}, &output), 0)
+    EXPECT_EQ(flash({"--port", port, "--speed", QString::fromStdString(rate), "--fast", QString::fromStdString(app)},
+                    &output),
+              0)
         << qPrintable(output);
     const Memory memory = chip.stop();
     const auto file = readHexMemory(app);
