@@ -32,6 +32,8 @@ namespace bs = vantrel::boardsim;
 
 // How long the bootloader gets to answer one line of an --app download.
 constexpr double kAppReplySeconds = 5.0;
+// How often the --app download asks for the bootloader until it answers.
+constexpr double kAppProbeSeconds = 0.1;
 
 std::string programDir() {
     std::vector<char> buffer(PATH_MAX);
@@ -52,9 +54,11 @@ std::string defaultBootloader() {
     return "/usr/share/vantrel-firmware/bootloader-18f452.hex";
 }
 
-// Downloads `path` through the bootloader: each line "BOOT" + record after
-// the "OK" to the one before, until "DOWNLOAD".
-bool downloadApp(Bridge& bridge, Chip& chip, const std::string& path, std::string& error) {
+// Downloads `path` through the bootloader, as a host would: "BOOTi" every
+// 100 ms until the bootloader answers (it runs only after the power-up timer
+// and its own start), then each line "BOOT" + record after the "OK" to the
+// one before, until "DOWNLOAD".
+bool downloadApp(Bridge& bridge, const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read " + path;
@@ -62,16 +66,22 @@ bool downloadApp(Bridge& bridge, Chip& chip, const std::string& path, std::strin
     }
     const std::vector<std::string> lines =
         hexLines(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    if (lines.empty()) {
+        error = path + ": no records";
+        return false;
+    }
     for (const std::string& line : lines) {
         if (line.front() != ':') {
             error = path + ": not an Intel HEX file";
             return false;
         }
     }
+    bool probing = true;
     std::size_t next = 0;
     std::string reply;
     bool finished = false;
-    double deadline = 0;
+    double deadline = bridge.simulatedSeconds() + kAppReplySeconds;
+    double probeAt = 0;
     auto sendNext = [&] {
         bridge.send("BOOT" + lines[next++] + "\r\n");
         deadline = bridge.simulatedSeconds() + kAppReplySeconds;
@@ -81,22 +91,29 @@ bool downloadApp(Bridge& bridge, Chip& chip, const std::string& path, std::strin
             if (c != '\r') reply.push_back(c);
             return;
         }
-        if (reply == "DOWNLOAD")
+        if (probing) {
+            if (reply.starts_with("VER=")) {
+                probing = false;
+                sendNext();
+            }
+        } else if (reply == "DOWNLOAD") {
             finished = true;
-        else if (reply == "OK" && next < lines.size())
+        } else if (reply == "OK" && next < lines.size()) {
             sendNext();
-        else if (error.empty())
+        } else if (error.empty()) {
             error = "line " + std::to_string(next) + " of " + path + " answered \"" + reply + "\"";
+        }
         reply.clear();
     });
-    if (lines.empty()) {
-        error = path + ": no records";
-        return false;
-    }
-    sendNext();
-    bridge.run([&] { return finished || !error.empty() || bridge.simulatedSeconds() > deadline; });
+    bridge.run([&] {
+        const double now = bridge.simulatedSeconds();
+        if (probing && now >= probeAt) {
+            bridge.send("BOOTi\r\n");
+            probeAt = now + kAppProbeSeconds;
+        }
+        return finished || !error.empty() || now > deadline;
+    });
     bridge.onReply({});
-    (void)chip;
     if (!finished && error.empty()) error = bridge.signalled() ? "stopped" : "the bootloader did not answer in time";
     return finished;
 }
@@ -191,7 +208,7 @@ int main(int argc, char** argv) {
     int status = 0;
     bool stopped = false;
     if (!options.app.empty()) {
-        if (!downloadApp(bridge, *chip, options.app, error)) {
+        if (!downloadApp(bridge, options.app, error)) {
             stopped = bridge.signalled();
             if (!stopped) {
                 std::fprintf(stderr, "%s: --app: %s\n", program.c_str(), error.c_str());
