@@ -41,6 +41,7 @@
 #include "hex_generator.h"
 #include "link/crc16.h"
 #include "loader/loader.h"
+#include "pic_sim.h"
 #include "real_loader.h"
 #include "transfer/hex_file.h"
 #include "window/progress_bar.h"
@@ -502,6 +503,90 @@ BENCHMARK(BM_FastTransfer)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+
+// The simulated PIC18F452 with the reference bootloader (vantrel-picsim,
+// gpsim in real time): vantrel-flash --fast downloads and verifies 9.4 KB of
+// application at 115200. The chip's limit is the wire's time for every
+// command and reply, plus what the chip stalls for its flash: each 64-byte
+// row the download writes is erased and written in eight blocks, 2 ms each
+// in the 18F452's data sheet and in gpsim, and the end-of-file record writes
+// the settings row too. Also gpsim's processor time per second of run.
+constexpr int kChipLines = 600;  // 598 data records of 16 bytes from 0x0000
+constexpr double kChipRowMs = 9 * 2.0;
+
+void BM_ChipFastTransfer(benchmark::State& state) {
+    const QByteArray text = vantrel::bench::makeHexFile(kChipLines);
+    const QString path = workspace().write(QStringLiteral("chip-%1.hex").arg(kChipLines), text);
+    const QList<QByteArray> lines = vantrel::splitHexFields(text);
+    int dataBytes = 0;
+    for (const QByteArray& line : lines)
+        if (line.mid(7, 2) == "00") dataBytes += line.mid(1, 2).toInt(nullptr, 16);
+    const int rows = (dataBytes + 63) / 64;
+
+    for (auto _ : state) {
+        vantrel::testing::PicSim chip({"--start-on-open"});
+        chip.setAlias(workspace().portsDir(), 3);
+        if (!chip.start()) {
+            state.SkipWithError(("the simulated chip did not start: " + chip.error()).c_str());
+            return;
+        }
+        const QStringList args{QStringLiteral("vantrel-flash"), QStringLiteral("--port"),  QStringLiteral("COM3"),
+                               QStringLiteral("--fast"),        QStringLiteral("--quiet"), path};
+        const vantrel::flasher::CommandLine command = vantrel::flasher::parseCommandLine(args);
+        vantrel::flasher::Console console(
+            vantrel::flasher::Console::Style::Plain, true, [](const QString&) {}, [](const QString&) {});
+        vantrel::flasher::FlashJob::Setup setup;
+        setup.options = command.options;
+        setup.portBoxText = QStringLiteral("COM3");
+        setup.portLabel = QStringLiteral("COM3");
+        setup.resolver = workspace().ports();
+        setup.port = std::make_unique<vantrel::QtSerialComponent>(setup.resolver);
+        vantrel::flasher::FlashJob job(std::move(setup), console);
+
+        QElapsedTimer wall;
+        double firstLineMs = -1;
+        double endMs = -1;
+        double chipCpu0 = 0;
+        QObject::connect(&job.loader(), &Loader::lineSent, [&](bool, int line, int, const QByteArray&) {
+            if (firstLineMs < 0 && line == 1) {
+                firstLineMs = wall.nsecsElapsed() / 1e6;
+                chipCpu0 = processCpuSeconds(chip.pid());
+            }
+        });
+        QObject::connect(&job.loader(), &Loader::replyInterpreted, [&](Loader::ReplyOutcome o) {
+            if (o == Loader::ReplyOutcome::End) endMs = wall.nsecsElapsed() / 1e6;
+        });
+        QEventLoop loop;
+        QObject::connect(&job, &vantrel::flasher::FlashJob::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
+        wall.start();
+        job.start();
+        loop.exec();
+        const double chipCpu = processCpuSeconds(chip.pid()) - chipCpu0;
+        if (!job.isFinished() || job.exitCode() != vantrel::flasher::ExitCode::Success || firstLineMs < 0 ||
+            endMs < 0) {
+            state.SkipWithError(("the transfer did not end: " + job.exitMessage().toStdString()).c_str());
+            return;
+        }
+        const double took = endMs - firstLineMs;
+        state.SetIterationTime(took / 1000.0);
+        const double wire = wireLimitMs(lines, 115200, false);
+        const double limit = wire + (rows + 1) * kChipRowMs;
+        const double ratio = limit / took;
+        const double cpuPercent = 100.0 * chipCpu / (took / 1000.0);
+        state.counters["ratio"] = ratio;
+        state.counters["gpsim_cpu_percent"] = cpuPercent;
+        std::printf(
+            "--fast on the simulated chip at 115200: %d lines (%d bytes, %d rows) twice in %.3f s, "
+            "the chip's limit %.3f s (wire %.3f s, flash %.3f s): %.3f of it; gpsim %.1f %% of a core\n",
+            static_cast<int>(lines.size()), dataBytes, rows, took / 1000.0, limit / 1000.0, wire / 1000.0,
+            (rows + 1) * kChipRowMs / 1000.0, ratio, cpuPercent);
+        verdict("--fast on the simulated chip / chip limit, 115200", ratio, "", 0.9, true);
+        verdict("gpsim processor per second of run (% of a core)", cpuPercent, "%", 30.0, false);
+        chip.stop();
+    }
+}
+BENCHMARK(BM_ChipFastTransfer)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // The port open and nothing happening: the receive tick polls every 20 ms.
 void BM_IdleOpenPort(benchmark::State& state) {

@@ -3,6 +3,9 @@
 #
 #   tools/demo.sh <path-to-vantrel> <path-to-boardsim> [boardsim options...]
 #
+# The simulator may be vantrel-picsim too (make demo-chip): it takes --com and
+# --log alike and prints the same READY line.
+#
 # The board sits behind COM3 in a throw-away configuration folder, so the
 # loader's own settings are left alone. Extra options go to boardsim, e.g.
 # "--modbus 1" or "--reply-delay 200" (see docs/boardsim.md). The simulator is
@@ -27,7 +30,8 @@ if [ ! -x "$vantrel" ]; then
 fi
 vantrel="$(cd "$(dirname "$vantrel")" && pwd)/$(basename "$vantrel")"
 boardsim="$(cd "$(dirname "$boardsim")" && pwd)/$(basename "$boardsim")"
-examples="$(cd "$(dirname "${BASH_SOURCE[0]}")/../examples" && pwd)"
+# VANTREL_DEMO_FILES: where the file dialog opens (make demo-chip: the firmware build).
+examples="$(cd "${VANTREL_DEMO_FILES:-$(dirname "${BASH_SOURCE[0]}")/../examples}" && pwd)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/vantrel-demo.XXXXXX")"
 sim_pid=""

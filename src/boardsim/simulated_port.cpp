@@ -8,16 +8,8 @@
 namespace vantrel::boardsim {
 namespace {
 
-constexpr Micros kMicrosPerSecond = 1'000'000;
-// As the executable: once the unplug record is answered, the port goes when
-// its reply has been read, or after this long at most.
-constexpr Micros kUnplugDrainLimit = 2 * kMicrosPerSecond;
 // The component hands out a 16-bit count, as the real adapter does.
 constexpr qsizetype kMaxBatch = 32767;
-
-Micros seconds(double value) {
-    return static_cast<Micros>(value * kMicrosPerSecond);
-}
 
 Options optionsWith(SimConfig config) {
     Options options;
@@ -39,8 +31,8 @@ SimulatedPort::SimulatedPort(Options options, Clock clock)
     : options_(std::move(options)),
       clock_(std::move(clock)),
       origin_(clock_()),
-      sim_(options_.sim, [this](const LogEntry& entry) { log_.push_back(entry); }) {
-    if (options_.appearAfter) appearAt_ = seconds(*options_.appearAfter);
+      sim_(options_.sim, [this](const LogEntry& entry) { log_.push_back(entry); }),
+      lifecycle_(options_.appearAfter, options_.replugAfter) {
     sim_.note(0, ("ready in-process " + portName()).trimmed().toStdString());
     receiveTimer_.setSingleShot(true);
     receiveTimer_.setTimerType(Qt::PreciseTimer);
@@ -69,7 +61,7 @@ void SimulatedPort::setCommPort(qint16 number) {
 }
 
 bool SimulatedPort::present(Micros t) const {
-    if (gone_ || (appearAt_ && t < *appearAt_)) return false;
+    if (!lifecycle_.present(t)) return false;
     return !options_.com || *options_.com == commPort_;
 }
 
@@ -127,17 +119,13 @@ QByteArray SimulatedPort::input() {
 }
 
 void SimulatedPort::catchUp(Micros t) {
-    if (appearAt_ && t >= *appearAt_) {
-        sim_.note(*appearAt_, ("appeared " + portName()).trimmed().toStdString());
-        appearAt_.reset();
+    if (const auto appeared = lifecycle_.takeAppear(t))
+        sim_.note(*appeared, ("appeared " + portName()).trimmed().toStdString());
+    if (const auto replugged = lifecycle_.takeReplug(t)) {
+        sim_.reconnect(*replugged);
+        sim_.note(*replugged, ("replugged in-process " + portName()).trimmed().toStdString());
     }
-    if (replugAt_ && t >= *replugAt_) {
-        sim_.reconnect(*replugAt_);
-        sim_.note(*replugAt_, ("replugged in-process " + portName()).trimmed().toStdString());
-        replugAt_.reset();
-        gone_ = false;
-    }
-    if (gone_) return;
+    if (lifecycle_.gone()) return;
     // Step through every moment the boards had something to do, so each
     // reply is logged at the time it left, not at the time it was read.
     while (const auto next = sim_.nextDeadline()) {
@@ -154,17 +142,14 @@ void SimulatedPort::catchUp(Micros t) {
 }
 
 void SimulatedPort::unplugWhenDrained(Micros t) {
-    if (gone_ || !sim_.unplugRequested() || sim_.outputPending()) return;
-    if (!drainingSince_) drainingSince_ = t;
+    if (lifecycle_.gone() || !sim_.unplugRequested() || sim_.outputPending()) return;
     // Bytes left in a closed port are never read; an open one is given time.
     const bool read = buffer_.isEmpty() || !open_;
-    if (!read && t - *drainingSince_ < kUnplugDrainLimit) return;
+    if (!lifecycle_.unplugDue(t, read)) return;
     open_ = false;
-    gone_ = true;
     buffer_.clear();
-    drainingSince_.reset();
     sim_.note(t, "unplugged");
-    if (options_.replugAfter) replugAt_ = t + seconds(*options_.replugAfter);
+    lifecycle_.unplugged(t);
 }
 
 void SimulatedPort::setReceiveEvent(std::function<void()> onReceive) {
@@ -173,7 +158,7 @@ void SimulatedPort::setReceiveEvent(std::function<void()> onReceive) {
 }
 
 void SimulatedPort::announce() {
-    if (!onReceive_ || !open_ || gone_) {
+    if (!onReceive_ || !open_ || lifecycle_.gone()) {
         receiveTimer_.stop();
         return;
     }

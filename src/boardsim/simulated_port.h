@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "boardsim/options.h"
+#include "boardsim/port_lifecycle.h"
 #include "boardsim/simulator.h"
 #include "connection/serial_component.h"
 
@@ -101,6 +102,7 @@ class SimulatedPort final : public vantrel::SerialComponent {
     Micros origin_ = 0;
     std::vector<LogEntry> log_;
     Simulator sim_;
+    PortLifecycle lifecycle_;
 
     QString settings_;
     qint16 commPort_ = 0;
@@ -109,11 +111,6 @@ class SimulatedPort final : public vantrel::SerialComponent {
     QByteArray buffer_;
     std::function<void()> onReceive_;
     QTimer receiveTimer_;
-
-    std::optional<Micros> appearAt_;
-    bool gone_ = false;                    // unplugged and not yet back
-    std::optional<Micros> drainingSince_;  // the unplug waits for its reply to be read
-    std::optional<Micros> replugAt_;
 };
 
 }  // namespace vantrel::boardsim

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -29,6 +30,9 @@ const QList<int> kIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
 // whole install.
 const QString kWindow = QStringLiteral("vantrel");
 const QString kFlasher = QStringLiteral("vantrel-flash");
+const QString kFirmware = QStringLiteral("vantrel-firmware");
+const QString kPicsim = QStringLiteral("vantrel-picsim");
+const QStringList kPackages{kWindow, kFlasher, kFirmware, kPicsim};
 const QString kAll = QStringLiteral("all");
 
 QString rootOf(const QString& package) {
@@ -46,6 +50,7 @@ const Command kCommands[] = {
     {"vantrel", "vantrel"},
     {"vantrel-flash", "vantrel-flash"},
     {"vantrel-boardsim", "vantrel-flash"},
+    {"vantrel-picsim", "vantrel-picsim"},
 };
 
 QString packageOf(const QString& command) {
@@ -111,6 +116,27 @@ QStringList filesOf(const QString& package) {
             files << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/").arg(size) + kAppId + ".png";
         return files;
     }
+    if (package == kFirmware) {
+        return {
+            "usr/share/doc/vantrel-firmware/changelog.gz",
+            "usr/share/doc/vantrel-firmware/copyright",
+            "usr/share/doc/vantrel-firmware/firmware.md",
+            "usr/share/vantrel-firmware/bootloader-18f452-19200.hex",
+            "usr/share/vantrel-firmware/bootloader-18f452-9600.hex",
+            "usr/share/vantrel-firmware/bootloader-18f452.hex",
+            "usr/share/vantrel-firmware/bootloader-18f4550.hex",
+            "usr/share/vantrel-firmware/example-app-18f452.hex",
+        };
+    }
+    if (package == kPicsim) {
+        return {
+            "usr/bin/vantrel-picsim",
+            "usr/share/doc/vantrel-picsim/changelog.gz",
+            "usr/share/doc/vantrel-picsim/copyright",
+            "usr/share/doc/vantrel-picsim/picsim.md",
+            "usr/share/man/man1/vantrel-picsim.1.gz",
+        };
+    }
     return {
         "usr/bin/vantrel-boardsim",
         "usr/bin/vantrel-flash",
@@ -135,23 +161,26 @@ TEST_P(PackageTree, HoldsExactlyWhatIsDelivered) {
               withFolders(filesOf(GetParam())).join(u'\n').toStdString());
 }
 
-INSTANTIATE_TEST_SUITE_P(Packages, PackageTree, ::testing::Values(kWindow, kFlasher),
+INSTANTIATE_TEST_SUITE_P(Packages, PackageTree, ::testing::ValuesIn(kPackages),
                          [](const auto& info) { return QString(info.param).remove(u'-').toStdString(); });
 
-// Every install rule names its package: the two together are the whole
-// install, and no file is in both (dpkg would refuse the second).
-TEST(InstallTree, IsTheTwoPackagesTogether) {
-    const QStringList window = treeOf(rootOf(kWindow));
-    const QStringList flasher = treeOf(rootOf(kFlasher));
-    QStringList both = window + flasher;
-    both.removeDuplicates();
-    both.sort();
-    EXPECT_EQ(treeOf(rootOf(kAll)).join(u'\n').toStdString(), both.join(u'\n').toStdString());
-    for (const QString& entry : window) {
-        if (!entry.endsWith(u'/')) {
-            EXPECT_FALSE(flasher.contains(entry)) << entry.toStdString();
+// Every install rule names its package: the four together are the whole
+// install, and no file is in two of them (dpkg would refuse the second).
+TEST(InstallTree, IsTheFourPackagesTogether) {
+    QStringList together;
+    QMap<QString, QString> owner;
+    for (const QString& package : kPackages) {
+        for (const QString& entry : treeOf(rootOf(package))) {
+            together << entry;
+            if (entry.endsWith(u'/')) continue;
+            EXPECT_FALSE(owner.contains(entry)) << entry.toStdString() << " is in " << owner.value(entry).toStdString()
+                                                << " and " << package.toStdString();
+            owner.insert(entry, package);
         }
     }
+    together.removeDuplicates();
+    together.sort();
+    EXPECT_EQ(treeOf(rootOf(kAll)).join(u'\n').toStdString(), together.join(u'\n').toStdString());
 }
 
 // Manual pages name files of the packages by their installed paths; each must

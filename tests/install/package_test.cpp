@@ -1,4 +1,4 @@
-// The two Debian packages that cpack makes from the install components,
+// The four Debian packages that cpack makes from the install components,
 // checked as Debian would check them, and as an upgrade from the single
 // package of 4.1 and a server without a desktop need them.
 
@@ -18,6 +18,8 @@ namespace {
 const QString kVersion = QStringLiteral(VANTREL_PROJECT_VERSION);
 const QString kWindow = QStringLiteral("vantrel");
 const QString kFlasher = QStringLiteral("vantrel-flash");
+const QString kFirmware = QStringLiteral("vantrel-firmware");
+const QString kPicsim = QStringLiteral("vantrel-picsim");
 // Up to this version the package vantrel held the flasher and the simulator too.
 const QString kSplitVersion = QStringLiteral("4.2");
 const QString kLastSinglePackage = QStringLiteral("4.1");
@@ -26,8 +28,13 @@ QString architecture() {
     return run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
 }
 
+// The firmware's HEX files are the same on every machine.
+QString architectureOf(const QString& package) {
+    return package == kFirmware ? QStringLiteral("all") : architecture();
+}
+
 QString packagePath(const QString& package) {
-    return QStringLiteral(VANTREL_PACKAGE_DIR "/%1_%2_%3.deb").arg(package, kVersion, architecture());
+    return QStringLiteral(VANTREL_PACKAGE_DIR "/%1_%2_%3.deb").arg(package, kVersion, architectureOf(package));
 }
 
 QString field(const QString& package, const QString& name) {
@@ -61,7 +68,7 @@ class DebianPackage : public ::testing::TestWithParam<QString> {
   protected:
     static void SetUpTestSuite() {
         unpacked_ = new QTemporaryDir;
-        for (const QString& package : {kWindow, kFlasher}) {
+        for (const QString& package : {kWindow, kFlasher, kFirmware, kPicsim}) {
             if (!QFileInfo::exists(packagePath(package))) continue;
             run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), packagePath(package), rootOf(package)});
         }
@@ -92,7 +99,7 @@ TEST_P(DebianPackage, HoldsWhatItsInstallComponentInstalls) {
 TEST_P(DebianPackage, CarriesTheProjectVersion) {
     EXPECT_EQ(field(package(), QStringLiteral("Package")), package());
     EXPECT_EQ(field(package(), QStringLiteral("Version")), kVersion);
-    EXPECT_EQ(field(package(), QStringLiteral("Architecture")), architecture());
+    EXPECT_EQ(field(package(), QStringLiteral("Architecture")), architectureOf(package()));
     EXPECT_EQ(field(package(), QStringLiteral("Section")), QStringLiteral("electronics"));
     // One source for both: the changelog's entries are for it.
     const QString source = field(package(), QStringLiteral("Source"));
@@ -107,8 +114,11 @@ TEST_P(DebianPackage, HasItsOwnCopyrightAndChangelog) {
         << changelog.left(80).toStdString();
 }
 
+// The packages that hold programs.
+class ProgramPackage : public DebianPackage {};
+
 // Programs are stripped for the package (the build keeps its symbols).
-TEST_P(DebianPackage, ProgramsAreStripped) {
+TEST_P(ProgramPackage, ProgramsAreStripped) {
     const QStringList programs = QDir(rootOf(package()) + QStringLiteral("/usr/bin")).entryList(QDir::Files);
     ASSERT_FALSE(programs.isEmpty());
     for (const QString& program : programs) {
@@ -147,10 +157,17 @@ QStringList namesIn(const QString& relations) {
 }
 
 // dpkg-shlibdeps read the libraries off each package's programs, with the
-// versions they need; neither package needs the other to run.
-TEST_P(DebianPackage, DependsOnWhatItsProgramsLink) {
+// versions they need; neither the window nor the flasher needs the other to
+// run, and neither needs the simulated chip's gpsim.
+TEST_P(ProgramPackage, DependsOnWhatItsProgramsLink) {
     const QString depends = field(package(), QStringLiteral("Depends"));
-    QStringList needed{"libqt6core6 (>=", "libqt6serialport6 (>=", "libc6 (>=", "libstdc++6 (>="};
+    QStringList needed{"libc6 (>=", "libstdc++6 (>="};
+    if (package() == kPicsim)
+        needed << "gpsim"
+               << "vantrel-firmware (= " + kVersion + ")";
+    else
+        needed << "libqt6core6 (>="
+               << "libqt6serialport6 (>=";
     if (package() == kWindow)
         needed << "libqt6gui6 (>="
                << "libqt6widgets6 (>=";
@@ -165,8 +182,23 @@ TEST_P(DebianPackage, DependsOnWhatItsProgramsLink) {
             << program.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Packages, DebianPackage, ::testing::Values(kWindow, kFlasher),
+INSTANTIATE_TEST_SUITE_P(Packages, DebianPackage, ::testing::Values(kWindow, kFlasher, kFirmware, kPicsim),
                          [](const auto& info) { return QString(info.param).remove(u'-').toStdString(); });
+INSTANTIATE_TEST_SUITE_P(Packages, ProgramPackage, ::testing::Values(kWindow, kFlasher, kPicsim),
+                         [](const auto& info) { return QString(info.param).remove(u'-').toStdString(); });
+
+// The bootloader's HEX files are for any machine and need nothing to lie there.
+TEST(FirmwarePackage, IsForEveryArchitectureAndDependsOnNothing) {
+    EXPECT_EQ(field(kFirmware, QStringLiteral("Architecture")), QStringLiteral("all"));
+    EXPECT_EQ(field(kFirmware, QStringLiteral("Depends")), QString());
+}
+
+// gpsim depends on GTK 2: only the simulated chip's package may bring it.
+TEST(FlasherPackage, DoesNotBringGpsim) {
+    for (const QString& package : {kWindow, kFlasher})
+        EXPECT_FALSE(namesIn(field(package, QStringLiteral("Depends"))).contains(QStringLiteral("gpsim")))
+            << package.toStdString();
+}
 
 // A production server installs the flasher alone: it must bring no GUI stack.
 TEST(FlasherPackage, DependsOnNoGuiLibrary) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "boardsim/log_line.h"
+#include "child_process.h"
 
 namespace vantrel::testing {
 
@@ -41,9 +42,9 @@ class BoardSim {
     // SIGTERM, wait up to `timeout`, then SIGKILL. Returns the exit status as
     // waitpid reports it, or -1 when it was not running.
     int stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool running() const { return pid_ > 0; }
+    bool running() const { return child_.running(); }
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_.pid(); }
     // The pty of the READY line, or of the latest REPLUGGED line seen.
     const std::string& ptyPath() const { return ptyPath_; }
     // <portsDir>/comN, or empty without setAlias().
@@ -64,17 +65,13 @@ class BoardSim {
     static std::string executable();
 
   private:
-    bool readLine(std::chrono::steady_clock::time_point deadline, std::string& line);
-
     std::vector<std::string> arguments_;
     std::string tempDir_;
     std::string logPath_;
     std::string ptyPath_;
     std::string aliasPath_;
     std::string error_;
-    std::string stdoutBuffer_;
-    pid_t pid_ = -1;
-    int stdout_ = -1;
+    ChildProcess child_;
 };
 
 }  // namespace vantrel::testing
