@@ -105,6 +105,16 @@ void expectBootloaderIntact(const Memory& memory, const Memory& bootloader, std:
     EXPECT_GT(checked, 0);
 }
 
+// Reads and drops replies until none has come for `quiet`; false when the
+// chip was still talking after `limit`.
+bool drainUntilQuiet(PtyClient& client, std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (client.readUntil([](const std::string& got) { return !got.empty(); }, quiet).empty()) return true;
+    }
+    return false;
+}
+
 // The chip, started fresh (or as told), with a raw client on its pty.
 class Chip {
   public:
@@ -160,6 +170,21 @@ class FirmwareTest : public ::testing::Test {
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
+    // A chip that has had the example application downloaded and verified by
+    // vantrel-flash; its memory in the dump at `dump` (for --flash-in).
+    void installExample(const QString& dump) {
+        Chip chip({"--flash-out", dump.toStdString()});
+        ASSERT_TRUE(chip.start()) << chip.sim().error();
+        const QString port = QString::fromStdString(chip.sim().ptyPath());
+        chip.client().close();
+        QString output;
+        ASSERT_EQ(
+            flash({"--port", port, "--fast", QString::fromStdString(firmwareFile("example-app-18f452.hex"))}, &output),
+            0)
+            << qPrintable(output);
+        chip.stop();
+    }
+
     QString writeFile(const QString& name, const std::vector<std::string>& lines) {
         const QString path = dir_.filePath(name);
         QFile file(path);
@@ -199,6 +224,10 @@ std::vector<Malformed> malformedRecords() {
     };
 }
 
+void PrintTo(const Malformed& m, std::ostream* os) {
+    *os << m.name;
+}
+
 class MalformedRecordTest : public FirmwareTest, public ::testing::WithParamInterface<Malformed> {};
 
 // A malformed record is refused whole: "FORMAT", and its bytes are nowhere in
@@ -234,6 +263,10 @@ std::vector<OutOfReach> outOfReach() {
         {"BeyondProgramMemory", {linearBase(0x0001), record(0x0000, data)}, 0},
         {"BeyondTheEeprom", {linearBase(0x00F0), record(0x00F8, data)}, 0},
     };
+}
+
+void PrintTo(const OutOfReach& o, std::ostream* os) {
+    *os << o.name;
 }
 
 class OutOfReachTest : public FirmwareTest, public ::testing::WithParamInterface<OutOfReach> {};
@@ -300,7 +333,6 @@ TEST_F(FirmwareTest, BytesLandWhereTheirAddressSays) {
     for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(at(memory, 0x013E + i), 0x3E + i);
     for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(at(memory, kEeprom + i), 0xE0 + i);
     EXPECT_EQ(at(memory, kEeprom + 0xFF), 0xEF);
-    EXPECT_TRUE(untouched(memory, 0x0108));
     expectBootloaderIntact(memory, bootloader_, kBootStart, kSettings);
 }
 
@@ -308,12 +340,13 @@ TEST_F(FirmwareTest, BytesLandWhereTheirAddressSays) {
 // exit 6 from vantrel-flash; the same file unchanged verifies.
 TEST_F(FirmwareTest, VerifyOfAChangedByteIsErrorAndExit6) {
     const std::string app = firmwareFile("example-app-18f452.hex");
-    Chip chip({"--app", app});
+    Chip chip({});
     ASSERT_TRUE(chip.start()) << chip.sim().error();
     const QString port = QString::fromStdString(chip.sim().ptyPath());
     chip.client().close();
 
     QString output;
+    EXPECT_EQ(flash({"--port", port, "--fast", QString::fromStdString(app)}, &output), 0) << qPrintable(output);
     EXPECT_EQ(flash({"--port", port, "--fast", "--verify-only", QString::fromStdString(app)}, &output), 0)
         << qPrintable(output);
 
@@ -367,10 +400,12 @@ TEST_F(FirmwareTest, DownloadCutByAResetLeavesAChipThatTalks) {
     }
     lines.push_back(kEnd);
     const QString file = writeFile(QStringLiteral("cut.hex"), lines);
+    const QString installed = dir_.filePath(QStringLiteral("installed.hex"));
+    ASSERT_NO_FATAL_FAILURE(installExample(installed));
     const QString dump = dir_.filePath(QStringLiteral("cut-dump.hex"));
     {
-        Chip chip({"--app", firmwareFile("example-app-18f452.hex"), "--reset-after-record", "40", "--flash-out",
-                   dump.toStdString()});
+        Chip chip(
+            {"--flash-in", installed.toStdString(), "--reset-after-record", "40", "--flash-out", dump.toStdString()});
         ASSERT_TRUE(chip.start()) << chip.sim().error();
         const QString port = QString::fromStdString(chip.sim().ptyPath());
         chip.client().close();
@@ -395,7 +430,9 @@ TEST_F(FirmwareTest, DownloadCutByAResetLeavesAChipThatTalks) {
 // After a download and a reset with no host, the application starts by
 // itself once the entry wait has passed, and not before.
 TEST_F(FirmwareTest, ApplicationStartsAfterTheEntryWait) {
-    Chip chip({"--app", firmwareFile("example-app-18f452.hex"), "--start-on-open"});
+    const QString installed = dir_.filePath(QStringLiteral("installed.hex"));
+    ASSERT_NO_FATAL_FAILURE(installExample(installed));
+    Chip chip({"--flash-in", installed.toStdString(), "--start-on-open"});
     ASSERT_TRUE(chip.start()) << chip.sim().error();
     const auto opened = std::chrono::steady_clock::now();
     std::string answer;
@@ -478,14 +515,20 @@ TEST_F(FirmwareTest, StormLeavesTheBootloaderWhole) {
         // Never a well-formed end-of-file record: it would make the random
         // application valid and change the settings row.
         if (isEndOfFileDownload(line)) continue;
-        chip.send(line + (pick(10) == 0 ? "" : "\r\n"));
+        const std::string bytes = line + (pick(10) == 0 ? "" : "\r\n");
+        EXPECT_TRUE(chip.client().send(bytes));
         ++sent;
-        if (sent % 8 == 0) chip.client().readUntil([](const std::string&) { return false; }, 15ms);
+        // Paced at the wire's speed (10 bits a byte at 115200 bit/s), the
+        // replies read meanwhile, so the simulator's input never piles up.
+        chip.client().readUntil(
+            [](const std::string&) { return false; },
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(87 * bytes.size())) + 1ms);
     }
-    chip.client().readUntil([](const std::string&) { return false; }, 500ms);
-    // CR LF ends whatever line was left open; then the chip must answer.
+    // The chip works through what the line still holds; CR LF then ends
+    // whatever line was left open, and the chip must answer.
+    EXPECT_TRUE(drainUntilQuiet(chip.client(), 1s, 120s));
     chip.send("\r\n");
-    chip.client().readUntil([](const std::string&) { return false; }, 200ms);
+    EXPECT_TRUE(drainUntilQuiet(chip.client(), 500ms, 10s));
     EXPECT_EQ(chip.ask("BOOTi"), "VER=1.00 PIC18F452\r\n");
     EXPECT_GT(sent, 2000);
     const Memory memory = chip.stop();
@@ -505,6 +548,9 @@ TEST_F(FirmwareTest, LargeFileFillsTheApplicationArea) {
     for (std::uint32_t address = 0; address < 0x7000; address += 32) {
         std::vector<std::uint8_t> data(32);
         for (auto& b : data) b = static_cast<std::uint8_t>(random());
+        // gpsim 0.31 reads a programmed word 7FFF back as 0000 (docs/firmware.md).
+        for (std::size_t i = 0; i < data.size(); i += 2)
+            if (data[i] == 0xFF && data[i + 1] == 0x7F) data[i + 1] = 0x7E;
         if (address == 0) data = {0x02, 0xEF, 0x00, 0xF0, 0x12, 0x34};  // GOTO 0x0004
         for (std::size_t i = 0; i < data.size(); ++i) expected[address + static_cast<std::uint32_t>(i)] = data[i];
         lines.push_back(record(static_cast<std::uint16_t>(address), data));
