@@ -279,8 +279,6 @@ BENCHMARK(BM_ReceiveTickWithoutData);
 void BM_Transfer(benchmark::State& state) {
     const int pace = static_cast<int>(state.range(0));
     const bool modbus = state.range(1) != 0;
-    const int retries = static_cast<int>(state.range(2));
-    const int noise = static_cast<int>(state.range(3));
     const TransferFile file = transferFile();
     const QString& path = file.path;
     const QList<QByteArray>& lines = file.lines;
