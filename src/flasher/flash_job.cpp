@@ -3,7 +3,7 @@
 #include <QFileInfo>
 
 #include "common/failure.h"
-#include "flasher/open_hints.h"
+#include "connection/ports/open_hints.h"
 #include "link/numeric_text.h"
 #include "transfer/hex_file.h"
 
@@ -36,13 +36,13 @@ class FixedFileDialog final : public FileDialog {
 // The lines of the job's file, once start() has it.
 class JobFileReader final : public FileReader {
   public:
-    explicit JobFileReader(const std::shared_ptr<const PlannedFile>& file) : file_(file) {}
+    explicit JobFileReader(const std::shared_ptr<const HexImage>& file) : file_(file) {}
     QList<QByteArray> readLines(const QString& path, int maxLines) override {
         return plannedFileReader(file_)->readLines(path, maxLines);
     }
 
   private:
-    const std::shared_ptr<const PlannedFile>& file_;
+    const std::shared_ptr<const HexImage>& file_;
 };
 
 QString seconds(int ms) {
@@ -121,7 +121,8 @@ void FlashJob::start() {
         // Read before the board is touched: a missing file should not cost a
         // probe. The loader is handed the same lines.
         QString why;
-        file_ = readPlannedFile(options_.file, &why, options_.checkFile ? FileCheck::Records : FileCheck::None);
+        file_ = readHexImage(options_.file, Loader::kMaxLines, &why,
+                             options_.checkFile ? HexImageCheck::Records : HexImageCheck::None);
         if (!file_) {
             finishLater(ExitCode::FileUnreadable, why);
             return;
@@ -471,8 +472,7 @@ void FlashJob::onProbeGaveUp() {
 
 void FlashJob::onStartFailed(int, const QString& description) {
     if (finished_) return;
-    finishLater(ExitCode::FileUnreadable,
-                QStringLiteral("the window could not load %1: %2").arg(options_.file, description));
+    finishLater(ExitCode::FileUnreadable, QStringLiteral("cannot load %1: %2").arg(options_.file, description));
 }
 
 void FlashJob::onPortLost() {
@@ -488,7 +488,7 @@ void FlashJob::onPortLost() {
 void FlashJob::onHandlerFailed(int number, const QString& description) {
     if (finished_) return;
     finishLater(ExitCode::Internal,
-                QStringLiteral("the window failed unexpectedly: Error#%1 %2").arg(number).arg(description));
+                QStringLiteral("unexpected failure in the loader: Error#%1 %2").arg(number).arg(description));
 }
 
 void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
