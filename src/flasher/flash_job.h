@@ -122,7 +122,7 @@ class FlashJob : public QObject {
 
     void click(void (Loader::*handler)());
     // The reply the loader is interpreting, while it announces what it made of it.
-    const QByteArray& reply() const { return loader_->RxLine; }
+    const QByteArray& reply() const { return loader_->replyText(); }
     void armDeadline();
     QString openFailureText() const;
     QString noBoardText() const;

@@ -1,33 +1,6 @@
 #include "flasher/plan.h"
 
-#include <QFileInfo>
-
-#include "common/failure.h"
-#include "loader/loader.h"
-#include "transfer/hex_file.h"
-
 namespace vantrel::flasher {
-namespace {
-
-class PlannedFileReader final : public FileReader {
-  public:
-    explicit PlannedFileReader(std::shared_ptr<const HexImage> file) : file_(std::move(file)) {}
-    QList<QByteArray> readLines(const QString& path, int maxLines) override {
-        if (!file_ || QFileInfo(path).absoluteFilePath() != QFileInfo(file_->path).absoluteFilePath())
-            throw Failure(failure::kFileNotFound, QStringLiteral("File not found: ") + path);
-        if (file_->lineCount() > maxLines) return hexFieldsOf(file_->bytes, maxLines, path);
-        return file_->lines;
-    }
-
-  private:
-    std::shared_ptr<const HexImage> file_;
-};
-
-}  // namespace
-
-std::unique_ptr<FileReader> plannedFileReader(std::shared_ptr<const HexImage> file) {
-    return std::make_unique<PlannedFileReader>(std::move(file));
-}
 
 FlashPlan planOf(const FlashOptions& options) {
     FlashPlan plan;

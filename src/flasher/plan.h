@@ -9,14 +9,9 @@
 
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
-#include "loader/platform.h"
 #include "transfer/hex_image.h"
 
 namespace vantrel::flasher {
-
-// The loader's file reader for a plan: the planned lines for the planned
-// path; any other path fails as a missing file does.
-std::unique_ptr<FileReader> plannedFileReader(std::shared_ptr<const HexImage> file);
 
 // One board to reach: on a port, the one board of a plain line, the board at
 // a Modbus address, or whichever answers an address search.

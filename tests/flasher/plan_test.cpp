@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/failure.h"
+#include "fake_platform.h"
 #include "loader/loader.h"
 #include "qt_printers.h"
 
@@ -32,10 +33,11 @@ TEST(PlannedFile, TheLoaderIsHandedTheBytesThatWereHashedNotTheDiskAgain) {
     ASSERT_NE(file, nullptr);
     // The file changes on disk after the plan read it.
     writeFile(dir, QStringLiteral("a.hex"), QByteArray(":0200000400F00A\n:00000001FF\n"));
-    const auto reader = plannedFileReader(file);
-    EXPECT_EQ(reader->readLines(path, Loader::kMaxLines), QList<QByteArray>{":00000001FF"});
-    // Any other file is none of the plan's.
-    EXPECT_THROW(reader->readLines(dir.filePath(QStringLiteral("b.hex")), Loader::kMaxLines), Failure);
+    testing::FakeLoader f;
+    f.port->setPortOpen(true);
+    f->startPass(false, file->lines);
+    EXPECT_EQ(f->LineCount, 1);
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:00000001FF\r\n"});
 }
 
 // The command line's targets: port plus address, or a search.
