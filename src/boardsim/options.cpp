@@ -203,6 +203,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
          }},
         {"--dribble", [&](const std::string& v) { return millis(f.dribbleGap)(v) && f.dribbleGap > 0; }},
         {"--reply-delay", millis(f.replyDelay)},
+        {"--ok-before-download",
+         [&](const std::string& v) { return millis(f.okBeforeDownload)(v) && f.okBeforeDownload > 0; }},
         {"--late-reply",
          [&](const std::string& v) {
              // N:MS
@@ -324,6 +326,8 @@ replies too, the answers to BOOTi included):
                         reply N is TEXT (CR LF added) instead (repeatable)
   --dribble MS          send replies one byte at a time, MS apart
   --reply-delay MS      wait MS before each reply
+  --ok-before-download MS
+                        answer each end-of-file record OK, then DOWNLOAD MS later
   --late-reply N:MS     reply N leaves MS later; later replies do not wait for it
   --noise PCT           chance in percent of a random byte before each byte sent
   --noise-seed N        seed for --noise and --noise-before-reply (1)

@@ -143,7 +143,13 @@ void Simulator::command(Micros at, Board& board, std::string_view received) {
             note(at, "fault no-reply-record " + std::to_string(record), logAddress(address));
         }
     }
-    if (reply) queueReply(at, address, *reply);
+    if (reply && config_.faults.okBeforeDownload > 0 && *reply == replies::kDownload) {
+        note(at, "fault ok-before-download", logAddress(address));
+        queueReply(at, address, std::string(replies::kOk));
+        queueReply(at + config_.faults.okBeforeDownload, address, *reply);
+    } else if (reply) {
+        queueReply(at, address, *reply);
+    }
     if (record != 0 && record == config_.faults.unplugAfterRecord) {
         unplugRequested_ = true;
         pieces_.clear();

@@ -50,6 +50,9 @@ struct Faults {
     double noisePercent = 0;  // chance of a random byte before each byte sent
     std::uint32_t noiseSeed = 1;
     long unplugAfterRecord = 0;  // port vanishes once this record is answered; 0: never
+    // > 0: every end-of-file record is answered "OK" at once and "DOWNLOAD"
+    // as a reply of its own this long after.
+    Micros okBeforeDownload = 0;
 };
 
 struct SimConfig {

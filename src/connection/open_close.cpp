@@ -107,7 +107,10 @@ void Loader::BTNCloseCom_Click() {
     // A reply cut short by closing the port will never be completed, and no
     // line is waiting for its answer any more.
     RxHeld.clear();
+    RxEndedInCr = false;
+    RxDamaged.clear();
     LineInFlight = 0;
+    EndOfFileOutstanding = false;
     LineAnswered.reset();
     linesHeld_ = false;
     lineDue_ = false;

@@ -1,10 +1,13 @@
 #include "flasher/flash_job.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 
 #include "common/failure.h"
 #include "connection/ports/open_hints.h"
 #include "link/numeric_text.h"
+#include "link/reply_words.h"
 #include "transfer/hex_file.h"
 
 namespace vantrel::flasher {
@@ -29,6 +32,30 @@ class NoFileDialog final : public FileDialog {
     QString fileName() const override { return QString(); }
     bool cancelled() const override { return true; }
 };
+
+// After a write again for a damaged reply, the line must stay quiet for
+// the slowest reply seen so far and this much more (a silence that ends a
+// reply, five receive ticks) before the next line goes.
+constexpr qint64 kDamagedQuietMs = 100;
+
+// Characters that made no reply, for a message: printable ones as they
+// are, line ends as \r and \n, the others as \xHH; at most 40 shown.
+QString quotedBytes(const QByteArray& bytes) {
+    QString out = QStringLiteral("\"");
+    for (qsizetype i = 0; i < std::min<qsizetype>(bytes.size(), 40); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
+            out += QChar(c);
+        else if (c == '\r')
+            out += QStringLiteral("\\r");
+        else if (c == '\n')
+            out += QStringLiteral("\\n");
+        else
+            out += QString::asprintf("\\x%02X", c);
+    }
+    if (bytes.size() > 40) out += QStringLiteral("...");
+    return out + QStringLiteral("\"");
+}
 
 QString seconds(int ms) {
     return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
@@ -68,6 +95,7 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     connect(w, &Loader::openFailed, this, &FlashJob::onOpenFailed);
     connect(w, &Loader::probeGaveUp, this, &FlashJob::onProbeGaveUp);
     connect(w, &Loader::startFailed, this, &FlashJob::onStartFailed);
+    connect(w, &Loader::replyDamaged, this, &FlashJob::onReplyDamaged);
     connect(w, &Loader::portLost, this, &FlashJob::onPortLost);
     connect(w, &Loader::handlerFailed, this, &FlashJob::onHandlerFailed);
 
@@ -80,12 +108,10 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     settle_.setTimerType(Qt::PreciseTimer);
     connect(&settle_, &QTimer::timeout, this, &FlashJob::runActionOnceSettled);
 
-    // A second reply to the line written again takes as long after the
-    // first as the second write came after the first: the reply bound, and a
-    // receive tick or two besides.
+    // How long the line must stay quiet after a write again is set by
+    // each retry (retryLine).
     quiet_.setSingleShot(true);
     quiet_.setTimerType(Qt::PreciseTimer);
-    quiet_.setInterval(options_.timeoutMs + ProbeAsks::kQuietMarginMs);
     connect(&quiet_, &QTimer::timeout, this, &FlashJob::onQuiet);
 
     deadline_.setSingleShot(true);
@@ -281,6 +307,7 @@ void FlashJob::setAddress() {
 
 void FlashJob::onCommandWritten(const QByteArray& command, const QByteArray& frame) {
     if (deadlineArmed_) deadline_.start();
+    sinceWrite_.start();
     lastCommand_ = shown(command);
     if (step_ == Step::Probing && command == "BOOTi\r\n") {
         asks_.asked(loader_->frameAddress(frame), elapsed_.elapsed());
@@ -310,8 +337,10 @@ void FlashJob::onLineSent(bool verify, int line, int lineCount, const QByteArray
     console_.lineSent(verify ? Pass::Verify : Pass::Download, line, lineCount);
 }
 
-void FlashJob::onReplyAccepted(const QByteArray&, int address) {
+void FlashJob::onReplyAccepted(const QByteArray& reply, int address) {
     replyAddress_ = address;
+    if (sinceWrite_.isValid() && holdsReplyWord(reply))
+        slowestReplyMs_ = std::max(slowestReplyMs_, sinceWrite_.elapsed());
     // The line was not quiet: a late copy may still be on its way.
     if (quiet_.isActive()) quiet_.start();
 }
@@ -468,6 +497,14 @@ void FlashJob::onPortLost() {
            QStringLiteral("%1 went away%2 (unplugged or powered off?)").arg(portLabel_, where));
 }
 
+void FlashJob::onReplyDamaged(const QByteArray& characters) {
+    if (finished_ || step_ != Step::Transfer) return;
+    // Characters came for the line in flight and no reply came of them: the
+    // board's answer was damaged on the way. Waiting out the reply bound
+    // would gain nothing.
+    if (lineRetries_ < options_.retries && loader_->lineInFlight()) retryLine(characters);
+}
+
 void FlashJob::onHandlerFailed(int number, const QString& description) {
     if (finished_) return;
     finishLater(ExitCode::Internal,
@@ -495,13 +532,31 @@ void FlashJob::onDeadline() {
     finish(ExitCode::NoReply, noReplyText());
 }
 
-void FlashJob::retryLine() {
+void FlashJob::retryLine(const QByteArray& damaged) {
     ++lineRetries_;
     ++retries_;
-    console_.info(QStringLiteral("retry %1 of %2: no reply within %3 to %4; writing it again")
-                      .arg(lineRetries_)
-                      .arg(options_.retries)
-                      .arg(seconds(options_.timeoutMs), describe(*loader_->lineInFlight())));
+    const QString line = describe(*loader_->lineInFlight());
+    if (damaged.isEmpty()) {
+        console_.info(QStringLiteral("retry %1 of %2: no reply within %3 to %4; writing it again")
+                          .arg(lineRetries_)
+                          .arg(options_.retries)
+                          .arg(seconds(options_.timeoutMs), line));
+        // A second reply to the line written again takes as long after the
+        // first as the second write came after the first: the reply bound,
+        // and a receive tick or two besides.
+        quiet_.setInterval(options_.timeoutMs + ProbeAsks::kQuietMarginMs);
+    } else {
+        console_.info(QStringLiteral("retry %1 of %2: the reply to %3 arrived damaged (%4); writing it again")
+                          .arg(lineRetries_)
+                          .arg(options_.retries)
+                          .arg(line, quotedBytes(damaged)));
+        // The damaged characters were the board's answer, or noise in front
+        // of an answer still to come: one that late comes within the slowest
+        // reply seen so far, and is then taken as the answer to this line.
+        const qint64 slowest = slowestReplyMs_ >= 0 ? slowestReplyMs_ : options_.timeoutMs;
+        quiet_.setInterval(static_cast<int>(
+            std::min<qint64>(slowest + kDamagedQuietMs, options_.timeoutMs + ProbeAsks::kQuietMarginMs)));
+    }
     retryHold_ = true;
     loader_->holdLines();
     // The write restarts the reply bound.

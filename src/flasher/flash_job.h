@@ -104,13 +104,15 @@ class FlashJob : public QObject {
     void onOpenFailed(int number, const QString& description);
     void onProbeGaveUp();
     void onStartFailed(int number, const QString& description);
+    void onReplyDamaged(const QByteArray& characters);
     void onPortLost();
     void onHandlerFailed(int number, const QString& description);
     void onLoaderMessage(const QString& text, const QString& title);
     void onDeadline();
     // Writes the line in flight again and keeps the next line back until
-    // the line has stayed quiet (onQuiet).
-    void retryLine();
+    // the line has stayed quiet (onQuiet). `damaged`: what came instead of
+    // a reply; empty when nothing came within the reply bound.
+    void retryLine(const QByteArray& damaged = QByteArray());
     void onQuiet();
     // With --speed auto: the probe goes on at the next speed, or the board
     // answered at none.
@@ -149,6 +151,10 @@ class FlashJob : public QObject {
     // next line goes, so that a late second reply finds no line to move on.
     QTimer quiet_;
     bool retryHold_ = false;
+    // Since the last command was written, and the longest any reply with a
+    // word has taken after its command (-1: none seen yet).
+    QElapsedTimer sinceWrite_;
+    qint64 slowestReplyMs_ = -1;
     int retries_ = 0;
     int lineRetries_ = 0;               // of the line in flight
     std::pair<bool, int> retryLine_{};  // (verify, line) lineRetries_ counts for

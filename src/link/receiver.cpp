@@ -1,5 +1,9 @@
+#include <algorithm>
+#include <utility>
+
 #include "common/failure.h"
 #include "link/crc16.h"
+#include "link/reply_words.h"
 #include "loader/colors.h"
 #include "loader/loader.h"
 
@@ -150,17 +154,23 @@ bool Loader::receiveStep() {
 }
 
 void Loader::plainCharactersArrived() {
-    // A reply is complete at its line end, however its characters were cut
-    // on the way: what follows the last line end waits for the rest. Two
-    // replies that arrive together are still handed on as one text.
+    // A reply is complete at its line end, CR or LF, however its characters
+    // were cut on the way: what follows the last line end waits for the rest.
+    // Two replies that arrive together are still handed on as one text.
     // More than a frame length without a line end is no reply waiting for
     // its end but babble: it goes on too, and nothing is kept.
+    // The LF of a CR LF cut after its CR ends nothing: its reply went on at
+    // the CR.
+    if (RxEndedInCr && RxHeld.isEmpty() && RxLine.startsWith('\n')) RxLine.remove(0, 1);
+    RxEndedInCr = false;
     RxHeld += RxLine;
-    const qsizetype end = RxHeld.lastIndexOf('\n') + 1;
+    const qsizetype end = std::max(RxHeld.lastIndexOf('\n'), RxHeld.lastIndexOf('\r')) + 1;
     const qsizetype whole = RxHeld.size() - end > kMaxFrame ? RxHeld.size() : end;
     if (whole > 0) {
         RxLine = RxHeld.left(whole);
         RxHeld.remove(0, whole);
+        RxEndedInCr = RxLine.endsWith('\r');
+        noteDamage();
         handOnReply();
     }
     RxFrame.clear();
@@ -206,6 +216,13 @@ void Loader::modbusCharactersArrived() {
     RxFrame.clear();
 }
 
+void Loader::noteDamage() {
+    if (holdsReplyWord(RxLine))
+        RxDamaged.clear();
+    else if (looksLikeDamagedReply(RxLine))
+        RxDamaged += RxLine;
+}
+
 void Loader::handOnReply() {
     LineAnswered = lineInFlight();
     emit replyAccepted(RxLine, Check1->isChecked() ? static_cast<quint8>(RxFrame[0]) : -1);
@@ -213,7 +230,7 @@ void Loader::handOnReply() {
 }
 
 void Loader::lineWasQuiet() {
-    if (RxHeld.isEmpty() && RxFrame.isEmpty()) return;
+    if (RxHeld.isEmpty() && RxFrame.isEmpty() && RxDamaged.isEmpty()) return;
     // Only silence ends what was gathered, in either mode: a slow sender's
     // reply still comes whole, however many ticks its characters straddle.
     RxQuietTicks = checkedInt16(RxQuietTicks + 1);
@@ -223,14 +240,23 @@ void Loader::lineWasQuiet() {
         // A plain reply without a line end: the silence after it ends it.
         RxLine = RxHeld;
         RxHeld.clear();
+        noteDamage();
         handOnReply();
         RxFrame.clear();
-        return;
+    } else {
+        // A Modbus frame that ended without becoming a reply: nothing of it
+        // can be part of the next one. A whole frame whose CRC checks came
+        // from another address and is no damage.
+        const bool wholeFrame = RxFrame.size() >= kMinReply &&
+                                crc16ModbusBytes(QByteArrayView(RxFrame).first(RxFrame.size() - 2)) == RxFrame.right(2);
+        if (!RxFrame.isEmpty() && !wholeFrame) RxDamaged += RxFrame;
+        RxHeld.clear();
+        RxFrame.clear();
     }
-    // A Modbus frame that ended without becoming a reply: nothing of it can
-    // be part of the next one.
-    RxHeld.clear();
-    RxFrame.clear();
+    if (!RxDamaged.isEmpty()) {
+        const QByteArray damaged = std::exchange(RxDamaged, QByteArray());
+        emit replyDamaged(damaged);
+    }
 }
 
 }  // namespace vantrel

@@ -140,6 +140,17 @@ class Loader : public QObject {
     // 0 when none is. LineIndex falls back to 0 after the last line, so it
     // cannot tell which record a "DOWNLOAD" answers.
     qint16 LineInFlight = 0;
+    // This pass wrote its end-of-file record and the board has not yet
+    // answered it "DOWNLOAD": only then does a "DOWNLOAD" end the pass. With
+    // two lines in flight (a "VER=" during a transfer sends a line too) the
+    // record need not be the line written last.
+    bool EndOfFileOutstanding = false;
+    // Plain mode: the last reply handed on ended in CR, so an LF that comes
+    // next is that reply's line end, not a reply of its own.
+    bool RxEndedInCr = false;
+    // Characters that came since the last reply with a word and made no
+    // reply but look like a damaged one; announced when the line falls quiet.
+    QByteArray RxDamaged;
 
     // A line of the file as the line sender wrote it.
     struct SentLine {
@@ -262,6 +273,12 @@ class Loader : public QObject {
     void probeGaveUp();
     // A download or verify start failed (the file, or its first line).
     void startFailed(int number, const QString& description);
+    // Characters arrived and, by the time the line fell quiet, made no
+    // reply: a Modbus frame that never checked (noise, a cut or damaged
+    // reply), or plain lines that hold no reply word but look like a damaged
+    // one. `characters` are what came. A clean line without a word, or a
+    // whole frame from another address, is no damage.
+    void replyDamaged(const QByteArray& characters);
     // The port closed under the receiver (the device went away).
     void portLost();
     // A handler run through invokeGuarded failed without guarding itself.
@@ -275,10 +292,11 @@ class Loader : public QObject {
     void plainCharactersArrived();
     void modbusCharactersArrived();
     void lineWasQuiet();
-    // The line in flight is an Intel HEX end-of-file record.
-    bool endOfFileInFlight() const;
     // Hands RxLine to the reply interpreter.
     void handOnReply();
+    // Keeps a plain reply without a word that looks damaged for the silence
+    // to announce; a reply with a word forgets what was kept.
+    void noteDamage();
     // Closes a port that the USB scan opened but did not take over.
     void closeScanPort();
     // Opens the port the port box names, lights the lamp and colours the box;

@@ -51,6 +51,7 @@ void Loader::armPass(bool verify) {
     LineIndex = 0;
     // The table is about to change: no line of it is waiting for its answer.
     LineInFlight = 0;
+    EndOfFileOutstanding = false;
     linesHeld_ = false;
     lineDue_ = false;
     vbalProgressBar1->setText(QStringLiteral("NO FILE"));

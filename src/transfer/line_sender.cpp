@@ -2,6 +2,7 @@
 
 #include "loader/colors.h"
 #include "loader/loader.h"
+#include "transfer/hex_file.h"
 
 namespace vantrel {
 
@@ -33,6 +34,7 @@ void Loader::Command5_Click() {
     command += "\r\n";
     WriteCOM32(command);
     LineInFlight = LineIndex;
+    if (isEndOfFileRecord(HexLines[LineIndex])) EndOfFileOutstanding = true;
     sentLast_ = SentLine{VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]};
     emit lineSent(VerifyPhase == 1, LineIndex, LineCount, HexLines[LineIndex]);
     vbalProgressBar1->setValue(LineIndex);

@@ -41,12 +41,13 @@ QFont windowFont() {
 frmSerial::frmSerial(Platform platform, QWidget* parent)
     : QWidget(parent), loader_(std::make_unique<Loader>(std::move(platform))) {
     buildControls();
-    // The loader starts from the same design values; whatever differs is its.
-    for (Control* c : loader_->controls()) {
-        showChange(*c, Control::Property::Text);
-        showChange(*c, Control::Property::Enabled);
-        showChange(*c, Control::Property::Checked);
-    }
+    // The loader holds the design values of its controls: every one of them
+    // is shown from there, so the window has no second copy to drift.
+    using P = Control::Property;
+    for (Control* c : loader_->controls())
+        for (P what :
+             {P::Text, P::Enabled, P::Checked, P::Visible, P::FillColor, P::BackColor, P::Max, P::Value, P::BarColor})
+            showChange(*c, what);
     connect(loader_.get(), &Loader::controlChanged, this, &frmSerial::showChange);
     connectInputs();
 }
@@ -78,77 +79,74 @@ void frmSerial::buildControls() {
         lbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return lbl;
     };
-    auto button = [](const char* caption, QWidget* in, int l, int t, int w, int h) {
-        auto* b = new QPushButton(QString::fromUtf8(caption), in);
+    // The loader's own controls are made bare: their captions, texts, states
+    // and colours are the loader's, shown once it is built.
+    auto button = [](QWidget* in, int l, int t, int w, int h) {
+        auto* b = new QPushButton(in);
         place(b, l, t, w, h);
         b->setAutoDefault(false);
         return b;
     };
-    auto option = [](const char* caption, QWidget* in, int l, int t) {
-        auto* o = new QRadioButton(QString::fromUtf8(caption), in);
+    auto option = [](QWidget* in, int l, int t) {
+        auto* o = new QRadioButton(in);
         place(o, l, t, 195, 195);
         return o;
     };
-    auto textBox = [](const char* text, QWidget* in, int l, int t, int w, int h) {
-        auto* e = new QLineEdit(QString::fromUtf8(text), in);
+    auto textBox = [](QWidget* in, int l, int t, int w, int h) {
+        auto* e = new QLineEdit(in);
         place(e, l, t, w, h);
         return e;
     };
 
     // "Comm's": speed row along the top edge, port, lamp, status and transfer buttons.
     Label4 = label("Speed 9600", Frame2, 960, 0, 975, 255);
-    Option1 = option("Option1", Frame2, 1860, 0);
+    Option1 = option(Frame2, 1860, 0);
     Label6 = label("19200", Frame2, 2040, 0, 495, 255);
-    Option2 = option("Option2", Frame2, 2520, 0);
+    Option2 = option(Frame2, 2520, 0);
     Label7 = label("115200", Frame2, 2700, 0, 615, 255);
-    Option3 = option("Option3", Frame2, 3300, 0);
+    Option3 = option(Frame2, 3300, 0);
     Label8 = label("USB", Frame2, 3540, 0, 375, 255);
     Label8->setToolTip(QString::fromUtf8(text::kHintUsb));
-    Option4 = option("Option4", Frame2, 3900, 0);
-    Option3->setChecked(true);
+    Option4 = option(Frame2, 3900, 0);
 
     Pic = new Lamp(Frame2);
     place(Pic, 720, 0, 195, 255);
-    Pic->setFillColor(color::kYellow);
 
     Label1[0] = label("Port: (1-9)", Frame2, 120, 240, 795, 255);
-    txt[0] = textBox("COM3", Frame2, 60, 480, 855, 315);
-    BTNOpenCom = button("Open", Frame2, 960, 200, 615, 255);
+    txt[0] = textBox(Frame2, 60, 480, 855, 315);
+    BTNOpenCom = button(Frame2, 960, 200, 615, 255);
     BTNOpenCom->setToolTip(QString::fromUtf8(text::kHintOpen));
-    BTNCloseCom = button("Close", Frame2, 960, 480, 615, 255);
+    BTNCloseCom = button(Frame2, 960, 480, 615, 255);
     BTNCloseCom->setToolTip(QString::fromUtf8(text::kHintClose));
-    BTNCloseCom->setEnabled(false);
-    Label2 = label("No info", Frame2, 1620, 240, 1755, 255);
-    Command3 = button("Open File and  Download", Frame2, 1620, 480, 2055, 255);
+    Label2 = label("", Frame2, 1620, 240, 1755, 255);
+    Command3 = button(Frame2, 1620, 480, 2055, 255);
     Command3->setToolTip(QString::fromUtf8(text::kHintDownload));
-    Command6 = button("Install ", Frame2, 3420, 190, 615, 255);
+    Command6 = button(Frame2, 3420, 190, 615, 255);
     Command6->setToolTip(QString::fromUtf8(text::kHintInstall));
-    Command4 = button("?", Frame2, 4080, 190, 255, 255);
+    Command4 = button(Frame2, 4080, 190, 255, 255);
     Command4->setToolTip(QString::fromUtf8(text::kHintVersion));
-    Command2 = button("Verify", Frame2, 3720, 480, 615, 255);
+    Command2 = button(Frame2, 3720, 480, 615, 255);
     Command2->setToolTip(QString::fromUtf8(text::kHintVerify));
 
     // "Modbus RTU".
-    Check1 = new QCheckBox(QStringLiteral("Check1"), Frame4);
+    Check1 = new QCheckBox(Frame4);
     place(Check1, 1200, 0, 255, 255);
     Check1->setToolTip(QString::fromUtf8(text::kHintModbus));
     Label5 = label("Addr Device", Frame4, 60, 240, 915, 255);
-    Text1 = textBox("", Frame4, 1020, 240, 435, 285);
+    Text1 = textBox(Frame4, 1020, 240, 435, 285);
     Text1->setToolTip(QString::fromUtf8(text::kHintAddress));
-    Text2 = textBox("10", Frame4, 120, 480, 435, 285);
-    Command1 = button("Set Addr", Frame4, 600, 520, 795, 255);
+    Text2 = textBox(Frame4, 120, 480, 435, 285);
+    Command1 = button(Frame4, 600, 520, 795, 255);
 
     // "Status".
     vbalProgressBar1 = new VbalProgressBar(Frame3);
     place(vbalProgressBar1, 120, 240, 5715, 255);
-    vbalProgressBar1->setText(QStringLiteral("NO FILE"));
-    vbalProgressBar1->setBarColor(color::kBlue);
     Label3 = label("Answer:", Frame3, 120, 600, 735, 255);
 
     // The window's own controls: the reply box over the status frame, and
     // "Send" below the client area, out of reach of the mouse.
-    Text8 = textBox("", this, 720, 1410, 5115, 285);
-    Command5 = button("Send", this, 1800, 2760, 855, 255);
+    Text8 = textBox(this, 720, 1410, 5115, 285);
+    Command5 = button(this, 1800, 2760, 855, 255);
 
     // Only the caption of "Comm's" is blue; the controls inside keep the
     // system's text colour.
@@ -240,6 +238,8 @@ void frmSerial::showChange(const Control& c, Control::Property what) {
             if (auto* lamp = qobject_cast<Lamp*>(w)) lamp->setFillColor(c.fillColor());
             return;
         case P::BackColor: {
+            // Only a text box has a background of its own to colour.
+            if (qobject_cast<QLineEdit*>(w) == nullptr) return;
             QPalette pal = w->palette();
             pal.setColor(QPalette::Base,
                          c.backColor() ? toQColor(*c.backColor()) : QApplication::palette(w).color(QPalette::Base));

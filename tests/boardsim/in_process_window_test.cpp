@@ -161,6 +161,56 @@ INSTANTIATE_TEST_SUITE_P(InProcess, WholeTransfer,
                                            TransferCase{"ModbusAddress5", "--modbus 5", true, "5"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A board slower than the probe answers two of its version queries; the
+// operator starts the download at the first "READY", so the second "VER="
+// sends a line too and two lines are in flight to the end of the file. The
+// answer to the line before the end-of-file record then sends nothing, the
+// board's "DOWNLOAD" to the record starts the verify pass, and "END"
+// follows a verify pass of every line: no line goes twice. So for a board
+// that answers the end-of-file record "OK" and then "DOWNLOAD".
+struct EndOfFileCase {
+    const char* name;
+    const char* options;
+    bool modbus;
+    int versionQueries;  // the probe's, in front of the transfer
+};
+
+void PrintTo(const EndOfFileCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EndOfFileAnswer : public InProcessWindow, public ::testing::WithParamInterface<EndOfFileCase> {};
+
+TEST_P(EndOfFileAnswer, StartsTheVerifyPassAndEndsAfterEveryLine) {
+    const EndOfFileCase& c = GetParam();
+    start(c.options);
+    w()->Check1->setChecked(c.modbus);
+    w()->Text1->setText(c.modbus ? QStringLiteral("5") : QString());
+    w()->BTNOpenCom_Click();
+    ASSERT_TRUE(runUntil([&] { return probeAnswered(); })) << w()->Label2->text().toStdString();
+
+    const QList<QByteArray> lines = hexFileLines(blink());
+    window->dialog->nextPath = blink();
+    w()->Command3_Click();
+    ASSERT_TRUE(runUntil([&] { return transferOver(); }))
+        << "stuck at line " << w()->LineIndex << " with " << w()->vbalProgressBar1->text().toStdString();
+    run(50);
+
+    EXPECT_EQ(w()->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(w()->vbalProgressBar1->barColor(), color::kGreen);
+    std::vector<QByteArray> expected(c.versionQueries, QByteArrayLiteral("BOOTi\r\n"));
+    for (const QByteArray& command : downloadAndVerifyCommands(lines)) expected.push_back(command);
+    EXPECT_EQ(commands(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InProcess, EndOfFileAnswer,
+    ::testing::Values(EndOfFileCase{"TwoLinesInFlightPlain", "--reply-delay 300", false, 2},
+                      EndOfFileCase{"TwoLinesInFlightModbus", "--modbus 5 --reply-delay 300", true, 2},
+                      EndOfFileCase{"OkThenDownloadPlain", "--ok-before-download 60", false, 1},
+                      EndOfFileCase{"OkThenDownloadModbus", "--modbus 5 --ok-before-download 60", true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(InProcessWindow, VerifyMismatchTurnsTheBarRedAndSendsNothingMore) {
     start("--error-at-verify 4");
     w()->Text1->setText(QStringLiteral("0"));  // no probe

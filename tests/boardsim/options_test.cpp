@@ -37,6 +37,8 @@ TEST(Options, EveryOptionReachesItsSetting) {
                                              "15",
                                              "--reply-delay",
                                              "250",
+                                             "--ok-before-download",
+                                             "60",
                                              "--noise",
                                              "2.5",
                                              "--noise-seed",
@@ -61,6 +63,7 @@ TEST(Options, EveryOptionReachesItsSetting) {
     EXPECT_EQ(o.sim.faults.damagedReplies, (std::set<long>{1}));
     EXPECT_EQ(o.sim.faults.dribbleGap, 15'000);
     EXPECT_EQ(o.sim.faults.replyDelay, 250'000);
+    EXPECT_EQ(o.sim.faults.okBeforeDownload, 60'000);
     EXPECT_DOUBLE_EQ(o.sim.faults.noisePercent, 2.5);
     EXPECT_EQ(o.sim.faults.noiseSeed, 77U);
     EXPECT_EQ(o.sim.faults.unplugAfterRecord, 12);
@@ -133,6 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NegativeDelay", {"--reply-delay", "-5"}, "bad value for --reply-delay"},
         BadCase{"NoiseOverFull", {"--noise", "101"}, "bad value for --noise"},
         BadCase{"ZeroDribble", {"--dribble", "0"}, "bad value for --dribble"},
+        BadCase{"ZeroOkBeforeDownload", {"--ok-before-download", "0"}, "bad value for --ok-before-download"},
         BadCase{"DropReplyZero", {"--drop-reply", "0"}, "bad value for --drop-reply"},
         BadCase{"LateReplyWithoutTime", {"--late-reply", "6"}, "bad value for --late-reply"},
         BadCase{"LateReplyZero", {"--late-reply", "0:100"}, "bad value for --late-reply"},

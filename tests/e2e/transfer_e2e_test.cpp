@@ -156,5 +156,35 @@ TEST_F(EndToEnd, VerifyMismatch_BoardAnswersErrorAndTheBarTurnsRed) {
     EXPECT_EQ(received.back(), verifyCommand(lines[3]));
 }
 
+// A board slower than the probe answers two version queries; the download
+// starts at the first "READY", so the second "VER=" puts a second line in
+// flight, up to the end of the file. The board's "DOWNLOAD" to the
+// end-of-file record still starts the verify pass: green "END" after every
+// verify line, and no line of either pass twice.
+TEST_F(EndToEnd, TwoLinesInFlightAtTheEndOfTheFileStillVerifyEveryLine) {
+    BoardSim& board = startBoard({"--reply-delay", "300"});
+    RealLoader& f = loader();
+    f->BTNOpenCom_Click();
+    ASSERT_TRUE(f->MSComm1->portOpen());
+    ASSERT_TRUE(waitFor([&] { return f->Label2->text() == QStringLiteral("READY"); }, 30s));
+
+    const QString file = example("blink.hex");
+    const QList<QByteArray> lines = hexFileLines(file);
+    f.dialog->nextPath = file;
+    f->Command3_Click();
+    ASSERT_TRUE(waitFor([&] { return transferOver(f); }, 2min))
+        << "stuck at line " << f->LineIndex << " with text " << f->vbalProgressBar1->text().toStdString();
+    QTest::qWait(700);
+
+    EXPECT_EQ(f->vbalProgressBar1->text(), QStringLiteral("END"));
+    EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kGreen);
+    std::vector<QByteArray> received = commands(board.log());
+    std::size_t asks = 0;
+    while (asks < received.size() && received[asks] == "BOOTi\r\n") ++asks;
+    ASSERT_GE(asks, 2U) << "the probe asked more than once";
+    received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(asks));
+    EXPECT_EQ(QList<QByteArray>(received.begin(), received.end()), downloadAndVerifyCommands(lines));
+}
+
 }  // namespace
 }  // namespace vantrel::testing

@@ -579,6 +579,89 @@ INSTANTIATE_TEST_SUITE_P(
                   3}),
     [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.name); });
 
+// --retries and a reply that came damaged: the line is written again as soon
+// as the line falls quiet, not after the bound; a clean line without a reply
+// word is no damage and waits for the bound.
+struct DamagedCase {
+    const char* name;
+    std::vector<QString> arguments;
+    QString boardOptions;
+    const char* retryLineHas;  // what the retry's console line says
+};
+
+void PrintTo(const DamagedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DamagedReplies : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedReplies, AreWrittenAgainOnceAndTheTransferEnds) {
+    const DamagedCase& c = GetParam();
+    std::vector<QString> arguments{kTimeout, QStringLiteral("0.5"), kRetries, QStringLiteral("1")};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    arguments.push_back(kFile);
+    JobRun r(arguments, c.boardOptions);
+    ASSERT_TRUE(r.run()) << r.err.toStdString();
+
+    EXPECT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
+    EXPECT_EQ(r.job->retries(), 1);
+    EXPECT_EQ(r.err.count(QStringLiteral("writing it again")), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String(c.retryLineHas))) << r.err.toStdString();
+
+    // Download line 5 twice, every other line of both passes once.
+    const QList<QByteArray> lines = hexFileLines(blinkPath());
+    QList<QByteArray> expected;
+    for (int i = 1; i <= 12; ++i)
+        for (int n = 0; n < (i == 5 ? 2 : 1); ++n) expected << "BOOT" + lines[i - 1] + "\r\n";
+    for (int i = 1; i <= 12; ++i) expected << "BOOT" + QByteArray(lines[i - 1]).replace(':', '#') + "\r\n";
+    EXPECT_EQ(r.afterProbe(), expected);
+    EXPECT_EQ(secondLineInFlight(*r.board), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashJob, DamagedReplies,
+    ::testing::Values(
+        // Reply 6 answers download line 5.
+        DamagedCase{"ModbusReplyWithABrokenCrc",
+                    {"--modbus", "5"},
+                    "--modbus 5 --bad-crc-reply 6",
+                    "the reply to download line 5 of 12"},
+        DamagedCase{"PlainReplyWithNoiseInsideItsWord", {}, "--replace-reply 6:O#K", "arrived damaged (\"O#K\\r\\n\")"},
+        DamagedCase{
+            "PlainReplyWithAControlCharacter", {}, "--replace-reply 6:O\x01K", "arrived damaged (\"O\\x01K\\r\\n\")"},
+        // Clean, and no word: nothing says it was the answer, so the bound decides.
+        DamagedCase{"CleanLineWithoutAWordWaitsForTheBound", {}, "--replace-reply 6:HELLO", "no reply within 0.5 s"}),
+    [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+// A noisy line: every damaged reply costs one write again, and both passes
+// still go through whole, one line in flight.
+class NoisyLine : public ::testing::TestWithParam<bool> {};
+
+TEST_P(NoisyLine, EveryLineIsAnsweredAndEachWriteAgainFollowsADamagedReply) {
+    const bool modbus = GetParam();
+    std::vector<QString> arguments{kTimeout, QStringLiteral("5"), kRetries, QStringLiteral("5")};
+    if (modbus) arguments.insert(arguments.end(), {QStringLiteral("--modbus"), QStringLiteral("5")});
+    arguments.push_back(kFile);
+    JobRun r(arguments,
+             QStringLiteral("%1--noise 4 --noise-seed 7").arg(modbus ? QStringLiteral("--modbus 5 ") : QString()));
+    ASSERT_TRUE(r.run()) << r.err.toStdString();
+
+    EXPECT_EQ(r.job->exitCode(), ExitCode::Success) << r.err.toStdString();
+    EXPECT_GT(r.job->retries(), 0) << "this seed damages replies";
+    EXPECT_EQ(r.err.count(QStringLiteral("arrived damaged")), r.job->retries()) << r.err.toStdString();
+    // Each write again is the line just written, byte for byte.
+    const QList<QByteArray> taken = r.afterProbe();
+    int again = 0;
+    for (qsizetype i = 1; i < taken.size(); ++i) again += taken[i] == taken[i - 1];
+    EXPECT_EQ(again, r.job->retries());
+    EXPECT_EQ(taken.size() - again, 24) << "every line of both passes";
+    EXPECT_EQ(secondLineInFlight(*r.board), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(FlashJob, NoisyLine, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "Modbus" : "Plain");
+});
+
 // --speed auto: the probe tries 115200, 19200 and 9600 in turn, a bounded
 // number of asks each, and the job runs at the first that answers.
 struct SpeedCase {

@@ -12,6 +12,7 @@
 #include "fake_platform.h"
 #include "link/crc16.h"
 #include "qt_printers.h"
+#include "transfer/hex_file.h"
 #include "window/lamp.h"
 #include "window/progress_bar.h"
 
@@ -42,6 +43,16 @@ class ReceiverTest : public ::testing::Test {
     void loadLines(std::initializer_list<const char*> lines) {
         f.transferUnderWay(lines);
         f->LineInFlight = f->LineCount;
+        f->EndOfFileOutstanding = isEndOfFileRecord(f->HexLines[f->LineCount]);
+    }
+
+    // The same, with the line in flight one that `reply` answers: the
+    // end-of-file record for a "DOWNLOAD", a data record otherwise.
+    void loadLinesAnsweredBy(const QByteArray& reply) {
+        if (reply.contains("DOWNLOAD"))
+            loadLines({":L1", kEof});
+        else
+            loadLines({":L1", ":L2"});
     }
 
     void tick() { f->TMRComm_Timer(); }
@@ -81,7 +92,7 @@ class PlainCutReply : public ReceiverTest, public ::testing::WithParamInterface<
 
 TEST_P(PlainCutReply, IsHandedOnOnceWholeOnTheTickThatCompletesIt) {
     const PlainCut& c = GetParam();
-    loadLines({":L1", kEof});
+    loadLinesAnsweredBy(c.reply);
     f.port->arriveOnPolls({c.reply.left(c.cut), c.reply.mid(c.cut)});
 
     tick();
@@ -100,13 +111,15 @@ TEST_P(PlainCutReply, IsHandedOnOnceWholeOnTheTickThatCompletesIt) {
     EXPECT_EQ(handedOn.size(), 1) << "handed on once";
 }
 
+// A cut between CR and LF is no cut inside the reply: the CR ends it
+// (PlainLineEnd below).
 std::vector<PlainCut> plainCuts() {
     std::vector<PlainCut> cuts;
     static const std::string names[] = {"Ok", "Download"};
     const QByteArray replies[] = {"OK\r\n", "DOWNLOAD\r\n"};
     static std::deque<std::string> labels;  // the cases point at their names
     for (int r = 0; r < 2; ++r)
-        for (qsizetype cut = 1; cut < replies[r].size(); ++cut) {
+        for (qsizetype cut = 1; cut < replies[r].size() - 1; ++cut) {
             labels.push_back(names[r] + "CutAfter" + std::to_string(cut));
             cuts.push_back({labels.back().c_str(), replies[r], cut});
         }
@@ -115,6 +128,58 @@ std::vector<PlainCut> plainCuts() {
 
 INSTANTIATE_TEST_SUITE_P(EveryCut, PlainCutReply, ::testing::ValuesIn(plainCuts()),
                          [](const ::testing::TestParamInfo<PlainCut>& info) { return std::string(info.param.name); });
+
+// CR ends a reply as LF does: a board that ends its replies with CR alone
+// is answered at once, not after the 100 ms silence. The LF of a CR LF that
+// arrives on a tick of its own belongs to the reply before it.
+struct LineEndCase {
+    const char* name;
+    QList<QByteArray> arrivals;  // one per tick
+    QList<QByteArray> handedOn;
+    int linesSent;
+};
+
+class PlainLineEnd : public ReceiverTest, public ::testing::WithParamInterface<LineEndCase> {};
+
+TEST_P(PlainLineEnd, EndsTheReplyOnTheTickThatBringsIt) {
+    const LineEndCase& c = GetParam();
+    loadLines({":L1", ":L2", ":L3", ":L4"});
+    f.port->arriveOnPolls(c.arrivals);
+
+    for (qsizetype i = 0; i < c.arrivals.size(); ++i) tick();
+    EXPECT_EQ(handedOn, c.handedOn);
+    EXPECT_EQ(f.port->writes.size(), c.linesSent);
+    EXPECT_TRUE(f->RxHeld.isEmpty());
+
+    quietTicks(6);
+    EXPECT_EQ(handedOn, c.handedOn) << "the silence hands on nothing more";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CarriageReturn, PlainLineEnd,
+    ::testing::Values(LineEndCase{"OkCrAlone", {"OK\r"}, {"OK\r"}, 1},
+                      LineEndCase{"CrLfCutBetweenCrAndLf", {"OK\r", "\n"}, {"OK\r"}, 1},
+                      LineEndCase{"CrLfCutBetweenCrAndLfThenTheNextReply", {"OK\r", "\nOK\r\n"}, {"OK\r", "OK\r\n"}, 2},
+                      LineEndCase{"CrCrLf", {"OK\r\r\n"}, {"OK\r\r\n"}, 1},
+                      LineEndCase{"CrCrThenLf", {"OK\r\r", "\n"}, {"OK\r\r"}, 1},
+                      LineEndCase{"TwoRepliesEndingInCrInOneTick", {"OK\rOK\r"}, {"OK\rOK\r"}, 1},
+                      LineEndCase{"OkCrAndTheStartOfTheNext", {"OK\rO", "K\r"}, {"OK\r", "OK\r"}, 2},
+                      // Only an LF right after the CR is its line end.
+                      LineEndCase{"LfAfterOtherCharactersIsALineEnd", {"OK\r", "x\n"}, {"OK\r", "x\n"}, 1}),
+    [](const ::testing::TestParamInfo<LineEndCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiverTest, PlainTailOfAFrameLengthEndsAtItsCr) {
+    loadLines({":L1", ":L2"});
+    const QByteArray tail(256, 'x');
+    f.port->arriveOnPolls({"OK\r\n" + tail, "\r"});
+
+    tick();
+    EXPECT_EQ(handedOn, QList<QByteArray>{"OK\r\n"});
+    EXPECT_EQ(f->RxHeld, tail);
+    tick();
+    EXPECT_EQ(handedOn, (QList<QByteArray>{"OK\r\n", tail + "\r"}));
+    EXPECT_TRUE(f->RxHeld.isEmpty());
+}
 
 TEST_F(ReceiverTest, PlainReplyWithoutALineEndCountsAfter100msOfSilence) {
     loadLines({":L1", ":L2"});
@@ -186,7 +251,7 @@ class PlainDribble : public ReceiverTest, public ::testing::WithParamInterface<D
 
 TEST_P(PlainDribble, ReplyIsHandedOnOnceWhole) {
     const DribbleCase& c = GetParam();
-    loadLines({":L1", kEof});
+    loadLinesAnsweredBy(c.reply);
     // Character i arrives at i * gap ms; the poll at 20 k ms takes what
     // arrived since the one before.
     QList<QByteArray> polls;
@@ -199,8 +264,11 @@ TEST_P(PlainDribble, ReplyIsHandedOnOnceWhole) {
 
     for (qsizetype i = 0; i < polls.size() + 10; ++i) tick();
 
-    EXPECT_EQ(handedOn, QList<QByteArray>{c.reply});
-    EXPECT_EQ(text8(), QString::fromLatin1(c.reply));
+    // Slower than the poll, the LF comes on a tick after the CR, which has
+    // already ended the reply.
+    const QByteArray whole = c.reply.endsWith("\r\n") ? c.reply.chopped(1) : c.reply;
+    EXPECT_EQ(handedOn, QList<QByteArray>{whole});
+    EXPECT_EQ(text8(), QString::fromLatin1(whole));
     EXPECT_EQ(f.port->writes.size(), 1) << "one line for the one reply";
 }
 
@@ -756,6 +824,52 @@ TEST_F(ReceiverTest, DataTurnsTheLampRedEvenOnABlinkTick) {
     EXPECT_EQ(f->Pic->fillColor(), color::kRed);
     EXPECT_EQ(f->BlinkTicks, 0);
 }
+
+// Characters that made no reply are announced as damaged once the line has
+// been quiet for 100 ms, and only then: a good reply that follows in time,
+// a clean line without a word, or a whole frame from another address is no
+// damage.
+struct DamageCase {
+    const char* name;
+    bool modbus;
+    QList<QByteArray> arrivals;  // one per tick
+    QList<QByteArray> damaged;
+};
+
+class DamageAnnounced : public ReceiverTest, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamageAnnounced, WhenTheLineFallsQuiet) {
+    const DamageCase& c = GetParam();
+    if (c.modbus) modbus("1");
+    loadLines({":L1", ":L2", ":L3", ":L4"});
+    QList<QByteArray> said;
+    QObject::connect(f.w.get(), &Loader::replyDamaged, [&said](const QByteArray& d) { said.append(d); });
+    f.port->arriveOnPolls(c.arrivals);
+
+    for (qsizetype i = 0; i < c.arrivals.size(); ++i) tick();
+    quietTicks(4);
+    EXPECT_TRUE(said.isEmpty()) << "not before 100 ms of quiet";
+    quietTicks(1);
+    EXPECT_EQ(said, c.damaged);
+    quietTicks(10);
+    EXPECT_EQ(said, c.damaged) << "announced once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, DamageAnnounced,
+    ::testing::Values(DamageCase{"PlainNoiseInsideOk", false, {"O\x97K\r\n"}, {"O\x97K\r\n"}},
+                      DamageCase{"PlainPrintableNoiseInsideOk", false, {"OxK\r\n"}, {"OxK\r\n"}},
+                      DamageCase{"PlainDamagedWithoutLineEnd", false, {"O\x97K"}, {"O\x97K"}},
+                      DamageCase{"PlainDamagedCutAcrossTicks", false, {"DOWN\x01", "LOAD\r\n"}, {"DOWN\x01LOAD\r\n"}},
+                      DamageCase{"PlainCleanLineWithoutAWord", false, {"ADR=05\r\n"}, {}},
+                      DamageCase{"PlainDamagedThenAGoodReply", false, {"O\x97K\r\n", "OK\r\n"}, {}},
+                      DamageCase{"PlainGoodReply", false, {"OK\r\n"}, {}},
+                      DamageCase{"ModbusDamagedCrc", true, {kDamagedOk}, {kDamagedOk}},
+                      DamageCase{"ModbusCutShort", true, {kOkReply.left(4)}, {kOkReply.left(4)}},
+                      DamageCase{"ModbusNoiseAlone", true, {kNoise}, {kNoise}},
+                      DamageCase{"ModbusNoiseThenAGoodReply", true, {kNoise + kOkReply}, {}},
+                      DamageCase{"ModbusWholeFrameFromAnotherAddress", true, {kForeignOk}, {}}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vantrel::testing

@@ -29,7 +29,9 @@ class ReplyParserTest : public ::testing::Test {
         f->HexLines[kEofLine] = ":00000001FF";
         f->LineCount = 3;
         f->LineIndex = 1;
+        // The end-of-file record was written last and awaits its answer.
         f->LineInFlight = kEofLine;
+        f->EndOfFileOutstanding = true;
         f->Timer3->start();
         f->Label2->setText(QStringLiteral("No info"));
         f->vbalProgressBar1->setMax(3);
@@ -63,9 +65,10 @@ struct ReplyCase {
     qint16 activeAfter;
     qint16 lineIndexAfter;
     QByteArray sent;  // empty: nothing written
-    // The line whose answer the reply is: the end-of-file record unless a
-    // row says otherwise ("DOWNLOAD" answers only that record).
-    qint16 inFlight = kEofLine;
+    // The line whose answer the reply is: line 1 unless a row says
+    // otherwise. "DOWNLOAD" counts only while the end-of-file record
+    // awaits its answer.
+    qint16 inFlight = 1;
 };
 
 class ReplyWords : public ReplyParserTest, public ::testing::WithParamInterface<ReplyCase> {};
@@ -76,6 +79,7 @@ TEST_P(ReplyWords, FirstWordFoundDecides) {
     f->TransferArmed = c.armed;
     f->TransferActive = c.active;
     f->LineInFlight = c.inFlight;
+    f->EndOfFileOutstanding = c.inFlight == kEofLine;
 
     reply(c.reply);
 
@@ -106,6 +110,24 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                              // timer3, Label2, bar text, colour, value, phase/active/index after, line sent
                              ReplyCase{"OkSendsTheNextLine", "OK\r\n", 0, 1, 1,  //
                                        true, "No info", "DOWNLOAD", kBlue, 2, 0, 1, 2, "BOOT:L2\r\n"},
+                             // After the end-of-file record there is no next line: an "OK" to
+                             // the line before it (two lines in flight) or to the record itself
+                             // wraps to nothing.
+                             ReplyCase{"OkWhileTheEndOfFileRecordAwaitsItsAnswerSendsNothing",
+                                       "OK\r\n",
+                                       0,
+                                       1,
+                                       1,
+                                       true,
+                                       "No info",
+                                       "START",
+                                       kBlue,
+                                       1,
+                                       0,
+                                       1,
+                                       1,
+                                       {},
+                                       kEofLine},
                              ReplyCase{"OkInTheVerifyPassSendsTheVerifyForm", "OK\r\n", 1, 1, 1,  //
                                        true, "No info", "START", kBlue, 2, 1, 1, 2, "BOOT#L2\r\n"},
                              ReplyCase{"OkWithoutATransferSendsNothing",
@@ -239,9 +261,9 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        1,
                                        {}},
                              ReplyCase{"DownloadStartsTheVerifyPassFromLineOne", "DOWNLOAD\r\n", 0, 1, 1,  //
-                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n", kEofLine},
                              ReplyCase{"DownloadWithAnOddPhaseStartsTheVerifyPass", "DOWNLOAD", 2, 1, 1,  //
-                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n", kEofLine},
                              ReplyCase{"DownloadInTheVerifyPassEndsTheTransfer",
                                        "DOWNLOAD\r\n",
                                        1,
@@ -255,9 +277,10 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        0,
                                        0,
                                        1,
-                                       {}},
+                                       {},
+                                       kEofLine},
                              ReplyCase{"DownloadWinsOverOkStartingTheVerifyPass", "DOWNLOAD OK", 0, 1, 1,  //
-                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n"},
+                                       true, "No info", "VERIFY", kBlue, 1, 1, 1, 1, "BOOT#L1\r\n", kEofLine},
                              ReplyCase{"DownloadWinsOverOkEndingTheTransfer",
                                        "DOWNLOAD OK",
                                        1,
@@ -271,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReplyWords,
                                        0,
                                        0,
                                        1,
-                                       {}},
+                                       {},
+                                       kEofLine},
                              // A "DOWNLOAD" to any line but the end-of-file record is a stale or
                              // doubled copy: shown, and the pass goes on untouched.
                              ReplyCase{"DownloadToADataRecordIsPassedOver",
@@ -467,6 +491,7 @@ TEST_F(ReplyParserTest, StrayDownloadInTheMiddleOfADownloadLetsItGoOn) {
     f->TransferArmed = 1;
     f->TransferActive = 1;
     f->LineIndex = 0;
+    f->EndOfFileOutstanding = false;  // a pass starts
     f->Command5_Click();
     ASSERT_EQ(f->LineInFlight, 1);
 
@@ -500,6 +525,8 @@ TEST_F(ReplyParserTest, ErrorInTheVerifyPassMakesTheNextDownloadStartItAgain) {
 TEST_F(ReplyParserTest, OkAfterAnErrorGoesOnInTheDownloadForm) {
     f->VerifyPhase = 1;
     f->LineIndex = 1;
+    f->LineInFlight = 1;
+    f->EndOfFileOutstanding = false;
     f->TransferArmed = 1;
     f->TransferActive = 1;
 
@@ -510,6 +537,67 @@ TEST_F(ReplyParserTest, OkAfterAnErrorGoesOnInTheDownloadForm) {
     EXPECT_EQ(f->vbalProgressBar1->barColor(), color::kRed);
     EXPECT_EQ(f.port->writes, QList<QByteArray>{"BOOT:L2\r\n"});
 }
+
+// Whole transfers of the three-line file, reply by reply: "DOWNLOAD" counts
+// while the pass's end-of-file record awaits its answer, whatever line was
+// written last, and "END" follows a verify pass of every line.
+struct TransferCase {
+    const char* name;
+    QList<QByteArray> replies;
+    QList<QByteArray> written;
+    const char* barText;
+};
+
+class WholeTransfer : public ReplyParserTest, public ::testing::WithParamInterface<TransferCase> {};
+
+TEST_P(WholeTransfer, EndsAfterEveryLineOfBothPasses) {
+    f->VerifyPhase = 0;
+    f->TransferArmed = 1;
+    f->TransferActive = 1;
+    f->LineIndex = 0;
+    f->LineInFlight = 0;
+    f->EndOfFileOutstanding = false;
+    f->Command5_Click();
+
+    for (const QByteArray& r : GetParam().replies) reply(r);
+
+    EXPECT_EQ(f.port->writes, GetParam().written);
+    EXPECT_EQ(f->vbalProgressBar1->text(), QString::fromLatin1(GetParam().barText));
+    const bool ended = QByteArrayView(GetParam().barText) == "END";
+    EXPECT_EQ(f->TransferActive, ended ? 0 : 1);
+    EXPECT_EQ(f->EndOfFileOutstanding, !ended) << "only an unanswered record is outstanding";
+}
+
+const QList<QByteArray> kBothPasses{"BOOT:L1\r\n", "BOOT:L2\r\n", "BOOT:00000001FF\r\n",
+                                    "BOOT#L1\r\n", "BOOT#L2\r\n", "BOOT#00000001FF\r\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EndOfFile, WholeTransfer,
+    ::testing::Values(
+        TransferCase{"OneLineInFlight", {"OK", "OK", "DOWNLOAD", "OK", "OK", "DOWNLOAD"}, kBothPasses, "END"},
+        // A "VER=" while line 2 is in flight sends the end-of-file record too:
+        // the "OK" to line 2 then finds nothing after it, and the board's
+        // "DOWNLOAD" to the record starts the verify pass.
+        TransferCase{"TwoLinesInFlightAtTheEndOfTheDownload",
+                     {"OK", "VER=4.01", "OK", "DOWNLOAD", "OK", "OK", "DOWNLOAD"},
+                     kBothPasses,
+                     "END"},
+        TransferCase{"TwoLinesInFlightAtTheEndOfTheVerify",
+                     {"OK", "OK", "DOWNLOAD", "OK", "VER=4.01", "OK", "DOWNLOAD"},
+                     kBothPasses,
+                     "END"},
+        // A board that answers the end-of-file record "OK" and then "DOWNLOAD".
+        TransferCase{"OkThenDownloadToTheEndOfFileRecord",
+                     {"OK", "OK", "OK", "DOWNLOAD", "OK", "OK", "OK", "DOWNLOAD"},
+                     kBothPasses,
+                     "END"},
+        // "OK" alone to the record, never "DOWNLOAD": the pass waits, it does
+        // not go round the file again.
+        TransferCase{"OkAloneToTheEndOfFileRecordStalls",
+                     {"OK", "OK", "OK", "OK"},
+                     {"BOOT:L1\r\n", "BOOT:L2\r\n", "BOOT:00000001FF\r\n"},
+                     "DOWNLOAD"}),
+    [](const ::testing::TestParamInfo<TransferCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vantrel::testing

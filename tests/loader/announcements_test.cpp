@@ -112,6 +112,8 @@ TEST_P(RepliesAnnounced, InTheOrderTheyHappen) {
     a.f.port->setPortOpen(true);
     a.load({":L1", ":00000001FF"});
     a.f->LineInFlight = GetParam().inFlight;
+    // Line 2 is the end-of-file record: written, it awaits its "DOWNLOAD".
+    a.f->EndOfFileOutstanding = GetParam().inFlight == 2;
     a.f->VerifyPhase = GetParam().verifyPhase;
     a.f.port->feed(GetParam().reply);
 
@@ -128,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
             "OK\r\n",
             0,
             {QStringLiteral("accepted OK\\r\\n from -1"), QStringLiteral("written BOOT:L1\\r\\n as BOOT:L1\\r\\n"),
-             QStringLiteral("line download 1/2 :L1"), interpreted(Outcome::Ok)}},
+             QStringLiteral("line download 1/2 :L1"), interpreted(Outcome::Ok)},
+            1},
         ReplyCase{"Version",
                   "VER=4.01\r\n",
                   0,

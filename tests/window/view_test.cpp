@@ -1,8 +1,11 @@
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +121,90 @@ TEST(WindowView, TheButtonsRunTheirHandlers) {
     EXPECT_EQ(f.sleeper->pauses, QList<int>{1000});
     f->BTNCloseCom->click();
     EXPECT_FALSE(f.loader().MSComm1->portOpen());
+}
+
+// Every property the loader holds for every control, where its widget shows
+// something else: empty when the window shows the loader exactly.
+QStringList differences(const FakeWindow& f) {
+    QStringList out;
+    auto differ = [&out](const Control& c, const char* what, const auto& loader, const auto& window) {
+        if (loader != window)
+            out << QStringLiteral("%1.%2: loader %3, window %4")
+                       .arg(c.name(), QString::fromLatin1(what), QVariant::fromValue(loader).toString(),
+                            QVariant::fromValue(window).toString());
+    };
+    for (const Control* c : f.loader().controls()) {
+        QWidget* w = f->findChild<QWidget*>(c->name());
+        if (w == nullptr) {
+            out << c->name() + QStringLiteral(" has no widget");
+            continue;
+        }
+        differ(*c, "enabled", c->isEnabled(), !w->testAttribute(Qt::WA_Disabled));
+        differ(*c, "visible", c->isVisible(), !w->isHidden());
+        if (auto* l = qobject_cast<QLabel*>(w)) differ(*c, "text", c->text(), l->text());
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            differ(*c, "text", c->text(), b->text());
+            differ(*c, "checked", c->isChecked(), b->isChecked());
+        }
+        if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            differ(*c, "text", c->text(), e->text());
+            const QColor base =
+                c->backColor() ? toQColor(*c->backColor()) : QLineEdit().palette().color(QPalette::Base);
+            differ(*c, "backColor", base.name(), e->palette().color(QPalette::Base).name());
+        }
+        if (auto* lamp = qobject_cast<Lamp*>(w)) differ(*c, "fillColor", c->fillColor(), lamp->fillColor());
+        if (auto* bar = qobject_cast<VbalProgressBar*>(w)) {
+            differ(*c, "text", c->text(), bar->text());
+            differ(*c, "value", c->value(), bar->value());
+            differ(*c, "max", c->max(), bar->max());
+            differ(*c, "barColor", c->barColor(), bar->barColor());
+        }
+    }
+    return out;
+}
+
+// The window starts from the loader's values and follows every change, in
+// every state an operator meets: each step is compared control by control.
+TEST(WindowView, ShowsEveryPropertyOfEveryControlAsTheLoaderHoldsIt) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile hex(dir.filePath(QStringLiteral("two.hex")));
+    ASSERT_TRUE(hex.open(QIODevice::WriteOnly));
+    hex.write(":0400000000010203F6\r\n:00000001FF\r\n");
+    hex.close();
+
+    FakeWindow f;
+    Loader& l = f.loader();
+    EXPECT_EQ(differences(f), QStringList()) << "at start";
+
+    f->Text1->setText(QStringLiteral("0"));
+    f->BTNOpenCom->click();
+    EXPECT_EQ(differences(f), QStringList()) << "after Open";
+
+    f.dialog->nextPath = hex.fileName();
+    f->Command3->click();
+    f.port->feed("OK\r\n");
+    l.TMRComm_Timer();
+    EXPECT_EQ(differences(f), QStringList()) << "during a download";
+
+    f.port->feed("ERROR\r\n");
+    l.TMRComm_Timer();
+    EXPECT_EQ(differences(f), QStringList()) << "after an ERROR";
+
+    for (int i = 0; i < 10; ++i) l.TMRComm_Timer();  // the lamp blinks
+    EXPECT_EQ(differences(f), QStringList()) << "after the blink";
+
+    f->BTNCloseCom->click();
+    EXPECT_EQ(differences(f), QStringList()) << "after Close";
+
+    f->Option4->click();
+    f.port->refuseOpen = true;
+    f->BTNOpenCom->click();
+    l.Timer3_Timer();
+    EXPECT_EQ(differences(f), QStringList()) << "while the USB scan waits";
+    f.port->refuseOpen = false;
+    l.Timer3_Timer();
+    EXPECT_EQ(differences(f), QStringList()) << "once the USB port opened";
 }
 
 }  // namespace
