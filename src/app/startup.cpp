@@ -8,7 +8,7 @@ CommandLine parseCommandLine(const QStringList& arguments, bool strict) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Loads firmware into a PIC bootloader over a serial line: the window.\n"
-                       "Without a display use vantrel-flash, which drives the same window hidden."));
+                       "Without a display use vantrel-flash: the same loader, from the command line."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's version."));
     parser.addOptions({help, version});

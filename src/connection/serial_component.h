@@ -8,7 +8,8 @@
 namespace vantrel {
 
 // The window's serial port component. All traffic with the board passes
-// through these six properties; receiving is polled, there are no events.
+// through these six properties; the window polls for received bytes, and a
+// tool that wants them at once asks for the receive event (setReceiveEvent).
 // Operations that fail raise vantrel::Failure.
 class SerialComponent {
   public:

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 
 #include "common/failure.h"
-#include "flasher/open_hints.h"
+#include "connection/ports/open_hints.h"
 #include "link/numeric_text.h"
 #include "link/reply_words.h"
 #include "transfer/hex_file.h"
@@ -23,29 +23,14 @@ class ReportingMsgBox final : public MsgBox {
     std::function<void(const QString&, const QString&)> report_;
 };
 
-// The file dialog "chooses" the file of the command line.
-class FixedFileDialog final : public FileDialog {
+// No file is chosen through a dialog: a pass starts on the run's lines
+// (Loader::startPass).
+class NoFileDialog final : public FileDialog {
   public:
-    explicit FixedFileDialog(QString path) : path_(std::move(path)) {}
     void setFilter(const QString&) override {}
     void showOpen() override {}
-    QString fileName() const override { return path_; }
-    bool cancelled() const override { return false; }
-
-  private:
-    QString path_;
-};
-
-// The lines of the job's file, once start() has it.
-class JobFileReader final : public FileReader {
-  public:
-    explicit JobFileReader(const std::shared_ptr<const PlannedFile>& file) : file_(file) {}
-    QList<QByteArray> readLines(const QString& path, int maxLines) override {
-        return plannedFileReader(file_)->readLines(path, maxLines);
-    }
-
-  private:
-    const std::shared_ptr<const PlannedFile>& file_;
+    QString fileName() const override { return QString(); }
+    bool cancelled() const override { return true; }
 };
 
 // After a write again for a damaged reply, the line must stay quiet for
@@ -98,11 +83,8 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     platform.port = std::move(setup.port);
     platform.msgBox = std::make_unique<ReportingMsgBox>(
         [this](const QString& text, const QString& title) { onLoaderMessage(text, title); });
-    platform.fileDialog = std::make_unique<FixedFileDialog>(
-        options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath());
+    platform.fileDialog = std::make_unique<NoFileDialog>();
     platform.sleeper = setup.sleeper ? std::move(setup.sleeper) : makeThreadSleeper();
-    // The loader reads the file the run read, not the disk again.
-    platform.fileReader = std::make_unique<JobFileReader>(file_);
     loader_ = std::make_unique<Loader>(std::move(platform));
 
     Loader* w = loader_.get();
@@ -120,7 +102,7 @@ FlashJob::FlashJob(Setup setup, Console& console, QObject* parent)
     // Replies at the speed of the wire: the receive step runs as soon as the
     // port has bytes, besides the 20 ms tick, which keeps the lamp's time and
     // ends replies that come without a line end.
-    if (options_.fast) w->MSComm1->setReceiveEvent([w] { w->invokeGuarded(&Loader::MSComm1_OnComm); });
+    if (options_.fast) w->takeRepliesOnArrival();
 
     settle_.setSingleShot(true);
     settle_.setTimerType(Qt::PreciseTimer);
@@ -147,7 +129,8 @@ void FlashJob::start() {
         // Read before the board is touched: a missing file should not cost a
         // probe. The loader is handed the same lines.
         QString why;
-        file_ = readPlannedFile(options_.file, &why, options_.checkFile ? FileCheck::Records : FileCheck::None);
+        file_ = readHexImage(options_.file, Loader::kMaxLines, &why,
+                             options_.checkFile ? HexImageCheck::Records : HexImageCheck::None);
         if (!file_) {
             finishLater(ExitCode::FileUnreadable, why);
             return;
@@ -295,7 +278,8 @@ void FlashJob::startTransfer() {
     transferStart_.start();
     console_.beginTransfer(fileLines(), verifyOnly ? 1 : 2);
     armDeadline();
-    click(verifyOnly ? &Loader::Command2_Click : &Loader::Command3_Click);
+    // The loader is handed the lines the run read and hashed, not the disk again.
+    loader_->startPass(verifyOnly, file_->lines);
 }
 
 void FlashJob::install() {
@@ -326,7 +310,7 @@ void FlashJob::onCommandWritten(const QByteArray& command, const QByteArray& fra
     sinceWrite_.start();
     lastCommand_ = shown(command);
     if (step_ == Step::Probing && command == "BOOTi\r\n") {
-        asks_.asked(options_.modbus && !frame.isEmpty() ? static_cast<quint8>(frame[0]) : -1, elapsed_.elapsed());
+        asks_.asked(loader_->frameAddress(frame), elapsed_.elapsed());
         // A search asks each address once and gives up by itself; otherwise
         // each speed has its number of asks, and the one after them is the
         // sign to move on.
@@ -381,8 +365,8 @@ void FlashJob::onReplyInterpreted(Loader::ReplyOutcome outcome) {
             return;
         case Step::Transfer:
             // A stray "DOWNLOAD" answers nothing: the line in flight still waits.
-            if (outcome != Outcome::NoWord && outcome != Outcome::StrayDownload && loader_->LineAnswered)
-                lastAnswered_ = loader_->LineAnswered;
+            if (outcome != Outcome::NoWord && outcome != Outcome::StrayDownload && loader_->lineAnswered())
+                lastAnswered_ = loader_->lineAnswered();
             if (loader_->lineHeld() && (outcome == Outcome::Ok || outcome == Outcome::Verify)) {
                 if (retryHold_) {
                     // Answered after a write again: wait out a second reply.
@@ -500,8 +484,7 @@ void FlashJob::onProbeGaveUp() {
 
 void FlashJob::onStartFailed(int, const QString& description) {
     if (finished_) return;
-    finishLater(ExitCode::FileUnreadable,
-                QStringLiteral("the window could not load %1: %2").arg(options_.file, description));
+    finishLater(ExitCode::FileUnreadable, QStringLiteral("cannot load %1: %2").arg(options_.file, description));
 }
 
 void FlashJob::onPortLost() {
@@ -525,7 +508,7 @@ void FlashJob::onReplyDamaged(const QByteArray& characters) {
 void FlashJob::onHandlerFailed(int number, const QString& description) {
     if (finished_) return;
     finishLater(ExitCode::Internal,
-                QStringLiteral("the window failed unexpectedly: Error#%1 %2").arg(number).arg(description));
+                QStringLiteral("unexpected failure in the loader: Error#%1 %2").arg(number).arg(description));
 }
 
 void FlashJob::onLoaderMessage(const QString& text, const QString& title) {
@@ -753,8 +736,7 @@ void FlashJob::finish(ExitCode code, const QString& message) {
     // Close as the operator would, which also stops a probe or scan still
     // running; a loader that never opened its port or started a timer needs
     // nothing.
-    if (loader_->MSComm1->portOpen() || loader_->Timer3->isActive() || loader_->TMRComm->isActive())
-        click(&Loader::BTNCloseCom_Click);
+    if (!loader_->isIdle()) click(&Loader::BTNCloseCom_Click);
     QMetaObject::invokeMethod(
         this, [this] { emit finished(toInt(code_)); }, Qt::QueuedConnection);
 }

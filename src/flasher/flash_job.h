@@ -13,11 +13,11 @@
 
 #include "connection/port_naming.h"
 #include "flasher/board_result.h"
-#include "flasher/console.h"
 #include "flasher/exit_codes.h"
 #include "flasher/options.h"
 #include "flasher/plan.h"
 #include "flasher/probe_asks.h"
+#include "flasher/terminal/console.h"
 #include "loader/loader.h"
 #include "loader/platform.h"
 
@@ -44,7 +44,7 @@ class FlashJob : public QObject {
         // What to do with it: the options' action when not given.
         std::optional<Action> action;
         // The run's file, read once; read at start() when not given.
-        std::shared_ptr<const PlannedFile> file;
+        std::shared_ptr<const HexImage> file;
     };
 
     FlashJob(Setup setup, Console& console, QObject* parent = nullptr);
@@ -124,7 +124,7 @@ class FlashJob : public QObject {
 
     void click(void (Loader::*handler)());
     // The reply the loader is interpreting, while it announces what it made of it.
-    const QByteArray& reply() const { return loader_->RxLine; }
+    const QByteArray& reply() const { return loader_->replyText(); }
     void armDeadline();
     QString openFailureText() const;
     QString noBoardText() const;
@@ -137,7 +137,7 @@ class FlashJob : public QObject {
     FlashOptions options_;
     Target target_;
     Action action_;
-    std::shared_ptr<const PlannedFile> file_;
+    std::shared_ptr<const HexImage> file_;
     QString portBoxText_;
     QString portLabel_;
     PortResolver resolver_;

@@ -8,11 +8,10 @@
 #include <QTimer>
 
 #include "common/failure.h"
+#include "connection/ports/port_choice.h"
+#include "connection/ports/usb_port.h"
 #include "connection/qt_serial_component.h"
 #include "flasher/flash_job.h"
-#include "flasher/port_choice.h"
-#include "flasher/usb_port.h"
-#include "loader/loader.h"
 
 namespace vantrel::flasher {
 
@@ -26,18 +25,8 @@ constexpr int kTimeLeftRedrawMs = 500;
 
 PortFactory serialPortFactory(PortLister list) {
     return [list](const PortName& name) {
-        PortChoice choice;
-        if (name.isUsb) {
-            const std::optional<UsbPortId> id = parseUsbPortId(name.text, nullptr);
-            choice.portBoxText = QStringLiteral("COM1");
-            // The options checked the text: an id always comes of it.
-            if (id) choice.resolver = usbPortResolver(*id, name.text, list);
-        } else {
-            FlashOptions o;
-            o.port = name.text;
-            o.portIsDevice = name.isDevice;
-            choice = portChoiceFor(o);
-        }
+        const PortForm form = name.isUsb ? PortForm::Usb : name.isDevice ? PortForm::Device : PortForm::ComN;
+        PortChoice choice = portChoiceFor(name.text, form, list);
         PortAccess access;
         access.portBoxText = choice.portBoxText;
         access.resolver = choice.resolver;
@@ -110,7 +99,8 @@ void FlashRun::start() {
         // Read and checked once for every board, before any port is opened;
         // every board's loader is handed these very lines.
         QString why;
-        plan_.file = readPlannedFile(options_.file, &why, options_.checkFile ? FileCheck::Records : FileCheck::None);
+        plan_.file = readHexImage(options_.file, Loader::kMaxLines, &why,
+                                  options_.checkFile ? HexImageCheck::Records : HexImageCheck::None);
         if (!plan_.file) {
             runConsole_.error(QStringLiteral("vantrel-flash: ") + why);
             for (auto& p : ports_) {
@@ -143,7 +133,7 @@ bool FlashRun::checkUsbPorts() {
         const std::optional<UsbPortProblem> problem =
             usbPortProblem(p->port.text, *id, *listed, options_.speed == Speed::Usb);
         if (!problem) continue;
-        if (problem->code == ExitCode::Usage) {
+        if (problem->kind == UsbPortProblem::Kind::Several) {
             remark(QStringLiteral("vantrel-flash: ") + problem->message);
             code_ = ExitCode::Usage;
             finished_ = true;

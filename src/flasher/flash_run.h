@@ -10,13 +10,13 @@
 #include <QTimer>
 
 #include "connection/port_naming.h"
+#include "connection/ports/port_list.h"
 #include "connection/serial_component.h"
 #include "flasher/board_result.h"
-#include "flasher/console.h"
 #include "flasher/options.h"
 #include "flasher/plan.h"
-#include "flasher/port_list.h"
 #include "flasher/run_time_left.h"
+#include "flasher/terminal/console.h"
 #include "loader/platform.h"
 
 namespace vantrel::flasher {

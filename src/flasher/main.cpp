@@ -5,12 +5,13 @@
 #include <QLoggingCategory>
 
 #include "connection/port_naming.h"
-#include "flasher/console.h"
+#include "connection/ports/port_list.h"
 #include "flasher/dry_run.h"
 #include "flasher/flash_run.h"
 #include "flasher/options.h"
 #include "flasher/plan.h"
-#include "flasher/port_list.h"
+#include "flasher/terminal/console.h"
+#include "loader/loader.h"
 #include "vantrel_version.h"
 
 using namespace vantrel::flasher;
@@ -61,12 +62,12 @@ int main(int argc, char* argv[]) {
         case CommandLine::Kind::Check: {
             // The same reading and the same words as a run's, with no port.
             QString why;
-            const auto file = readPlannedFile(command.options.file, &why);
+            const auto file = vantrel::readHexImage(command.options.file, vantrel::Loader::kMaxLines, &why);
             if (!file) {
                 writeTo(stderr, QStringLiteral("vantrel-flash: %1\n").arg(why));
                 return toInt(ExitCode::FileUnreadable);
             }
-            if (!command.options.quiet) writeTo(stdout, fileSummaryText(*file));
+            if (!command.options.quiet) writeTo(stdout, vantrel::hexImageSummaryText(*file));
             return toInt(ExitCode::Success);
         }
         case CommandLine::Kind::Run:
@@ -75,7 +76,8 @@ int main(int argc, char* argv[]) {
     const FlashOptions& options = command.options;
 
     if (options.action == Action::List) {
-        writeTo(stdout, formatPortList(systemSerialPorts(), vantrel::portAliasDir(), QStringLiteral("/dev")));
+        writeTo(stdout,
+                vantrel::formatPortList(vantrel::systemSerialPorts(), vantrel::portAliasDir(), QStringLiteral("/dev")));
         return toInt(ExitCode::Success);
     }
 
@@ -102,8 +104,8 @@ int main(int argc, char* argv[]) {
             return toInt(ExitCode::Usage);
         }
     } else {
-        setup.ports = serialPortFactory(systemSerialPorts);
-        setup.listPorts = systemSerialPorts;
+        setup.ports = serialPortFactory(vantrel::systemSerialPorts);
+        setup.listPorts = vantrel::systemSerialPorts;
     }
     int code = toInt(ExitCode::Internal);
     {

@@ -7,7 +7,7 @@
 
 #include "common/failure.h"
 #include "connection/port_naming.h"
-#include "flasher/usb_port.h"
+#include "connection/ports/usb_port.h"
 #include "link/numeric_text.h"
 
 namespace vantrel::flasher {

@@ -86,6 +86,18 @@ void Loader::invokeGuarded(void (Loader::*handler)()) {
     }
 }
 
+int Loader::frameAddress(const QByteArray& frame) const {
+    return Check1->isChecked() && !frame.isEmpty() ? static_cast<quint8>(frame[0]) : -1;
+}
+
+void Loader::takeRepliesOnArrival() {
+    MSComm1->setReceiveEvent([this] { invokeGuarded(&Loader::MSComm1_OnComm); });
+}
+
+bool Loader::isIdle() const {
+    return !MSComm1->portOpen() && !Timer3->isActive() && !TMRComm->isActive();
+}
+
 void Loader::SwitchTags() {
     // Every control, and the timers; each one with a non-empty tag has its
     // enabled state inverted (a timer's is whether it runs).

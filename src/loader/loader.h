@@ -54,6 +54,8 @@ class QTimer;
 
 namespace vantrel {
 
+class Failure;
+
 // The loader itself, without a screen: the port component, the two timers,
 // the fields the handlers share and, as plain values, what the handlers read
 // and write on the window's controls. Each click and each timer tick is one
@@ -208,6 +210,25 @@ class Loader : public QObject {
     // A line is kept back and waits for releaseHeldLine().
     bool lineHeld() const { return lineDue_; }
 
+    // --- For a face that drives the loader without its controls ---------
+    // Starts a download (verify false) or a verify pass on lines already
+    // read, as Open File and Download and Verify do once their dialog has
+    // chosen a file and it has been read; a failure is announced
+    // (startFailed) and boxed as theirs is.
+    void startPass(bool verify, const QList<QByteArray>& lines);
+    // While replyInterpreted is announced: the reply being interpreted, as
+    // accepted, and the line it answers.
+    const QByteArray& replyText() const { return RxLine; }
+    const std::optional<SentLine>& lineAnswered() const { return LineAnswered; }
+    // The Modbus address a frame goes to or came from; -1 in plain mode.
+    int frameAddress(const QByteArray& frame) const;
+    // Replies at the speed of the wire: the receive step runs as soon as the
+    // port has bytes, besides the 20 ms tick (the window only polls).
+    void takeRepliesOnArrival();
+    // Nothing runs: the port is closed and neither the probe's nor the
+    // receive tick is running.
+    bool isIdle() const;
+
     // The seams the loader was given (tests reach their fakes through them).
     MsgBox& messageBox() const { return *platform_.msgBox; }
     Sleeper& sleeper() const { return *platform_.sleeper; }
@@ -283,6 +304,10 @@ class Loader : public QObject {
     void openPortNamedInBox();
     void showConnectionMessage(const QString& suffix);
     void startTransfer(bool verify);
+    // The start of a pass before its lines are read, and the pass on them.
+    void armPass(bool verify);
+    void runPass(bool verify, const QList<QByteArray>& lines);
+    void refuseStart(const Failure& failure);
     char deviceAddressChar() const;
     void writeCommand(const QByteArray& command);
 

@@ -24,9 +24,9 @@
 
 #include "boardsim/simulated_port.h"
 #include "common/failure.h"
+#include "connection/ports/usb_port.h"
 #include "fake_platform.h"
 #include "flasher/dry_run.h"
-#include "flasher/usb_port.h"
 #include "hex_commands.h"
 
 namespace vantrel::testing {
@@ -274,8 +274,8 @@ class ResolvingPort final : public SerialComponent {
     qint16 number_ = 0;
 };
 
-flasher::SerialPortEntry usbAdapter(const char* device, quint16 vendor, quint16 product, const char* serial) {
-    flasher::SerialPortEntry e;
+SerialPortEntry usbAdapter(const char* device, quint16 vendor, quint16 product, const char* serial) {
+    SerialPortEntry e;
     e.systemLocation = QString::fromLatin1(device);
     e.vendorId = vendor;
     e.productId = product;
@@ -285,21 +285,20 @@ flasher::SerialPortEntry usbAdapter(const char* device, quint16 vendor, quint16 
 
 // The machine's ports come from `machine`, asked anew at every call; ports
 // named by USB identity open what their resolver finds there.
-std::function<void(FlashRun::Setup&)> onMachine(std::function<QList<flasher::SerialPortEntry>()> machine) {
+std::function<void(FlashRun::Setup&)> onMachine(std::function<QList<SerialPortEntry>()> machine) {
     return [machine = std::move(machine)](FlashRun::Setup& setup) {
         setup.listPorts = machine;
         setup.ports = [ports = setup.ports, machine](const flasher::PortName& name) {
             flasher::PortAccess access = ports(name);
             if (!name.isUsb) return access;
-            access.resolver =
-                flasher::usbPortResolver(*flasher::parseUsbPortId(name.text, nullptr), name.text, machine);
+            access.resolver = usbPortResolver(*parseUsbPortId(name.text, nullptr), name.text, machine);
             access.port = std::make_unique<ResolvingPort>(access.resolver, std::move(access.port));
             return access;
         };
     };
 }
 
-QList<flasher::SerialPortEntry> twoFtdiAdapters() {
+QList<SerialPortEntry> twoFtdiAdapters() {
     return {usbAdapter("/dev/ttyUSB0", 0x0403, 0x6001, "A10K1XYZ"),
             usbAdapter("/dev/ttyUSB1", 0x0403, 0x6001, "A10K2ABC")};
 }
@@ -382,7 +381,7 @@ TEST(FlashRun, TheUsbScanFindsTheIdentityOnceItsPortAppears) {
     RunOnSimulatedBoards r({"--port", "usb:0403:6001:A10K1XYZ", "--speed", "usb", "--fast", "@blink"}, {},
                            Reading::AnyTime, onMachine([&calls] {
                                ++calls;
-                               return calls <= kAbsent ? QList<flasher::SerialPortEntry>{} : twoFtdiAdapters();
+                               return calls <= kAbsent ? QList<SerialPortEntry>{} : twoFtdiAdapters();
                            }));
     ASSERT_TRUE(r.go()) << r.err.toStdString();
 

@@ -183,6 +183,41 @@ TEST_P(StartPass, KeepsTheBarColourOfTheLastTransfer) {
     }
 }
 
+// A pass on lines already read (what a face without a dialog uses) starts
+// exactly as the buttons' pass once their file is read, and shows no dialog.
+TEST_P(StartPass, OnLinesAlreadyReadStartsAsTheButtonsDoWithoutADialog) {
+    const StartCase& c = GetParam();
+    SendEnabledSpy spy(f);
+
+    f->startPass(c.verify, {":L1", ":L2", ":L3"});
+
+    EXPECT_EQ(f.dialog->shows, 0);
+    EXPECT_TRUE(f.box->shown.isEmpty());
+    EXPECT_EQ(f->LineCount, 3);
+    EXPECT_EQ(f->HexLines[3], QByteArray(":L3"));
+    EXPECT_EQ(spy.barTexts, QStringList{QStringLiteral("READY")});
+    EXPECT_EQ(f->VerifyPhase, c.verify ? 1 : 0);
+    EXPECT_EQ(f.port->writes, QList<QByteArray>{c.firstLine});
+    EXPECT_EQ(barText(), QString::fromLatin1(c.barText));
+    okReply();
+    ASSERT_EQ(f.port->writes.size(), 2);
+    EXPECT_EQ(f.port->writes[1], QByteArray(c.verify ? "BOOT#L2\r\n" : "BOOT:L2\r\n"));
+}
+
+TEST_P(StartPass, OnMoreLinesThanTheLoaderTakesIsRefusedAndLoadsNothing) {
+    const StartCase& c = GetParam();
+    int failed = 0;
+    QObject::connect(f.w.get(), &Loader::startFailed, [&failed] { ++failed; });
+
+    f->startPass(c.verify, QList<QByteArray>(Loader::kMaxLines + 1, ":L"));
+
+    EXPECT_EQ(f->LineCount, 0);
+    EXPECT_TRUE(f.port->writes.isEmpty());
+    EXPECT_EQ(failed, 1);
+    ASSERT_EQ(f.box->shown.size(), 1);
+    EXPECT_TRUE(f.box->shown[0].title.startsWith(QStringLiteral("Error#"))) << f.box->shown[0].title.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Passes, StartPass,
                          ::testing::Values(StartCase{"Download", false, "BOOT:L1\r\n", "DOWNLOAD"},
                                            StartCase{"Verify", true, "BOOT#L1\r\n", "VERIFY"}),

@@ -6,10 +6,9 @@
 #include <QString>
 
 #include "connection/port_naming.h"
-#include "flasher/exit_codes.h"
-#include "flasher/port_list.h"
+#include "connection/ports/port_list.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 
 // A port named by the identity of its USB adapter: "usb:VID:PID[:SERIAL]",
 // the values `--list` shows. Device paths of USB adapters change with the
@@ -38,11 +37,12 @@ QList<SerialPortEntry> usbMatches(const UsbPortId& id, const QList<SerialPortEnt
 QString describePorts(const QList<SerialPortEntry>& ports, const QString& indent);
 
 // What stands in the way of a run on a USB-named port, before anything
-// opens: several matching ports is a usage error; none, unless the run waits
-// for the board's USB port to appear (`waitsForPort`), is a port not opened.
+// opens: several matching ports (the identity names no one port), or none,
+// unless the run waits for the board's USB port to appear (`waitsForPort`).
 // The message names the port as given (`label`) and lists the candidates.
 struct UsbPortProblem {
-    ExitCode code = ExitCode::Usage;
+    enum class Kind { Several, None };
+    Kind kind = Kind::Several;
     QString message;
 };
 std::optional<UsbPortProblem> usbPortProblem(const QString& label, const UsbPortId& id,
@@ -54,4 +54,4 @@ std::optional<UsbPortProblem> usbPortProblem(const QString& label, const UsbPort
 // says which; the port is named `label` in messages and the trace.
 PortResolver usbPortResolver(const UsbPortId& id, const QString& label, PortLister list);
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel

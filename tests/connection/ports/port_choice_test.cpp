@@ -1,4 +1,4 @@
-#include "flasher/port_choice.h"
+#include "connection/ports/port_choice.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -15,16 +15,12 @@
 #include "common/failure.h"
 #include "connection/link_trace.h"
 #include "connection/qt_serial_component.h"
-#include "flasher/flash_run.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
-FlashOptions withPort(const QString& port, bool isDevice) {
-    FlashOptions o;
-    o.port = port;
-    o.portIsDevice = isDevice;
-    return o;
+PortChoice withPort(const QString& port, bool isDevice) {
+    return portChoiceFor(port, isDevice ? PortForm::Device : PortForm::ComN);
 }
 
 // A pseudo-terminal's far side, which the port component can open like a serial device.
@@ -41,7 +37,7 @@ struct Pty {
 };
 
 TEST(PortChoice, DevicePathIsPortOneOfTheRunsOwnAndKeepsItsName) {
-    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"), true));
+    const PortChoice choice = withPort(QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"), true);
 
     EXPECT_EQ(choice.portBoxText, QStringLiteral("COM1"));
     const PortLocation one = choice.resolver(1);
@@ -52,13 +48,13 @@ TEST(PortChoice, DevicePathIsPortOneOfTheRunsOwnAndKeepsItsName) {
 }
 
 TEST(PortChoice, ARelativePathIsTakenFromTheCurrentFolder) {
-    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("dev/ttyX"), true));
+    const PortChoice choice = withPort(QStringLiteral("dev/ttyX"), true);
     EXPECT_EQ(choice.resolver(1).device, QDir::current().absoluteFilePath(QStringLiteral("dev/ttyX")));
     EXPECT_EQ(choice.resolver(1).name, QStringLiteral("dev/ttyX"));
 }
 
 TEST(PortChoice, ComNIsThePortBoxTextWithTheWindowsOwnNaming) {
-    const PortChoice choice = portChoiceFor(withPort(QStringLiteral("COM12"), false));
+    const PortChoice choice = withPort(QStringLiteral("COM12"), false);
     EXPECT_EQ(choice.portBoxText, QStringLiteral("COM12"));
     EXPECT_EQ(choice.resolver(12).name, QStringLiteral("COM12"));
     EXPECT_EQ(choice.resolver(12).device, deviceForPort(12));
@@ -67,11 +63,10 @@ TEST(PortChoice, ComNIsThePortBoxTextWithTheWindowsOwnNaming) {
 TEST(PortChoice, AUsbIdentityIsPortOneLookedForAtEveryOpen) {
     int listed = 0;
     QList<SerialPortEntry> machine;
-    const PortFactory factory = serialPortFactory([&] {
+    const PortChoice access = portChoiceFor(QStringLiteral("usb:0403:6001"), PortForm::Usb, [&] {
         ++listed;
         return machine;
     });
-    const PortAccess access = factory(PortName{QStringLiteral("usb:0403:6001"), false, true});
     EXPECT_EQ(access.portBoxText, QStringLiteral("COM1"));
     EXPECT_EQ(listed, 0) << "not looked for before an open";
 
@@ -96,7 +91,7 @@ TEST(PortChoice, TheDeviceOpensAndMessagesAndTheTraceNameItAsGiven) {
     Pty pty;
     if (pty.path.isEmpty()) GTEST_SKIP() << "no pseudo-terminal available";
     const QProcessEnvironment before = QProcessEnvironment::systemEnvironment();
-    const PortChoice choice = portChoiceFor(withPort(pty.path, true));
+    const PortChoice choice = withPort(pty.path, true);
 
     QtSerialComponent port(choice.resolver);
     port.setSettings(QStringLiteral("115200,n,8,1"));
@@ -107,7 +102,7 @@ TEST(PortChoice, TheDeviceOpensAndMessagesAndTheTraceNameItAsGiven) {
     port.setPortOpen(false);
 
     // A second device of the same process is its own port 1: nothing is shared.
-    QtSerialComponent other(portChoiceFor(withPort(QStringLiteral("/nonexistent/ttyUSB7"), true)).resolver);
+    QtSerialComponent other(withPort(QStringLiteral("/nonexistent/ttyUSB7"), true).resolver);
     other.setSettings(QStringLiteral("115200,n,8,1"));
     other.setCommPort(1);
     try {
@@ -124,4 +119,4 @@ TEST(PortChoice, TheDeviceOpensAndMessagesAndTheTraceNameItAsGiven) {
 }
 
 }  // namespace
-}  // namespace vantrel::flasher
+}  // namespace vantrel

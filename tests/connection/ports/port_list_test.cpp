@@ -1,4 +1,4 @@
-#include "flasher/port_list.h"
+#include "connection/ports/port_list.h"
 
 #include <cstdlib>
 
@@ -10,7 +10,7 @@
 
 #include "pseudo_terminal.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 // A /dev of the test's own and an alias folder beside it.
@@ -127,4 +127,4 @@ TEST_F(PortList, APortWithoutAFallbackNameNeedsAnAliasOrItsPath) {
 }
 
 }  // namespace
-}  // namespace vantrel::flasher
+}  // namespace vantrel

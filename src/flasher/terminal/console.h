@@ -76,7 +76,7 @@ class Console {
 
     // Progress and remarks; nothing with --quiet.
     void info(const QString& text);
-    // Failures, and the window's message boxes; always shown.
+    // Failures, and the loader's message boxes; always shown.
     void error(const QString& text);
     // A line for standard output.
     void result(const QString& text);

@@ -1,11 +1,11 @@
-#include "flasher/usb_port.h"
+#include "connection/ports/usb_port.h"
 
 #include <QRegularExpression>
 #include <QStringList>
 
 #include "common/failure.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 const QString kPrefix = QStringLiteral("usb:");
@@ -105,9 +105,9 @@ QString describePorts(const QList<SerialPortEntry>& ports, const QString& indent
 std::optional<UsbPortProblem> usbPortProblem(const QString& label, const UsbPortId& id,
                                              const QList<SerialPortEntry>& ports, bool waitsForPort) {
     const QList<SerialPortEntry> matches = usbMatches(id, ports);
-    if (matches.size() > 1) return UsbPortProblem{ExitCode::Usage, severalPortsText(label, matches)};
+    if (matches.size() > 1) return UsbPortProblem{UsbPortProblem::Kind::Several, severalPortsText(label, matches)};
     if (matches.isEmpty() && !waitsForPort)
-        return UsbPortProblem{ExitCode::PortNotOpened,
+        return UsbPortProblem{UsbPortProblem::Kind::None,
                               QStringLiteral("cannot open %1\n  the serial ports there are (vantrel-flash --list):\n%2")
                                   .arg(noPortText(label, id), describePorts(ports, QStringLiteral("    ")))};
     return std::nullopt;
@@ -123,4 +123,4 @@ PortResolver usbPortResolver(const UsbPortId& id, const QString& label, PortList
     };
 }
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel

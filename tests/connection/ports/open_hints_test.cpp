@@ -1,4 +1,4 @@
-#include "flasher/open_hints.h"
+#include "connection/ports/open_hints.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@
 
 #include "common/failure.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 DeviceFacts present(const char* path) {
@@ -149,4 +149,4 @@ TEST(DeviceFacts, AnExistingDeviceIsFollowedToItsRealPath) {
 }
 
 }  // namespace
-}  // namespace vantrel::flasher
+}  // namespace vantrel

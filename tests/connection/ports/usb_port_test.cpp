@@ -1,4 +1,4 @@
-#include "flasher/usb_port.h"
+#include "connection/ports/usb_port.h"
 
 #include <string>
 
@@ -8,7 +8,7 @@
 
 #include "common/failure.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 SerialPortEntry usbPort(const char* device, quint16 vendor, quint16 product, const char* serial) {
@@ -100,7 +100,7 @@ struct Resolution {
     const char* name;
     const char* text;
     bool waitsForPort;  // --speed usb
-    std::optional<ExitCode> code;
+    std::optional<UsbPortProblem::Kind> kind;
     QStringList said;  // parts of the message
 };
 
@@ -115,38 +115,39 @@ TEST_P(UsbPortOnAMachine, IsOneDeviceOrSaysWhichAreThere) {
     const std::optional<UsbPortId> id = parseUsbPortId(label, nullptr);
     ASSERT_TRUE(id);
     const std::optional<UsbPortProblem> problem = usbPortProblem(label, *id, machine(), GetParam().waitsForPort);
-    ASSERT_EQ(problem.has_value(), GetParam().code.has_value()) << (problem ? problem->message.toStdString() : "");
+    ASSERT_EQ(problem.has_value(), GetParam().kind.has_value()) << (problem ? problem->message.toStdString() : "");
     if (!problem) return;
-    EXPECT_EQ(problem->code, *GetParam().code);
+    EXPECT_EQ(problem->kind, *GetParam().kind);
     for (const QString& part : GetParam().said)
         EXPECT_TRUE(problem->message.contains(part)) << part.toStdString() << " in " << problem->message.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     UsbPort, UsbPortOnAMachine,
-    ::testing::Values(Resolution{"OneMatchBySerial", "usb:0403:6001:A10K2ABC", false, std::nullopt, {}},
-                      Resolution{"OneMatchWithoutSerial", "usb:10c4:EA60", false, std::nullopt, {}},
-                      Resolution{"NoneIsAPortNotOpenedWithTheCandidates",
-                                 "usb:04d8:000a",
-                                 false,
-                                 ExitCode::PortNotOpened,
-                                 {"usb:04d8:000a", "USB id 04d8:000a", "/dev/ttyS0",
-                                  "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
-                                  "/dev/ttyUSB2  USB id 10c4:ea60  serial number 0001"}},
-                      Resolution{"AnUnknownSerialIsNone",
-                                 "usb:0403:6001:a10k1xyz",
-                                 false,
-                                 ExitCode::PortNotOpened,
-                                 {"serial number a10k1xyz", "/dev/ttyUSB0"}},
-                      Resolution{"NoneIsWhatTheUsbScanWaitsFor", "usb:04d8:000a", true, std::nullopt, {}},
-                      Resolution{"SeveralIsAUsageErrorListingThem",
-                                 "usb:0403:6001",
-                                 false,
-                                 ExitCode::Usage,
-                                 {"usb:0403:6001 matches 2", "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
-                                  "/dev/ttyUSB1  USB id 0403:6001  serial number A10K2ABC"}},
-                      Resolution{
-                          "SeveralIsAUsageErrorWhenWaitingToo", "usb:0403:6001", true, ExitCode::Usage, {"matches 2"}}),
+    ::testing::Values(
+        Resolution{"OneMatchBySerial", "usb:0403:6001:A10K2ABC", false, std::nullopt, {}},
+        Resolution{"OneMatchWithoutSerial", "usb:10c4:EA60", false, std::nullopt, {}},
+        Resolution{"NoneIsAPortNotOpenedWithTheCandidates",
+                   "usb:04d8:000a",
+                   false,
+                   UsbPortProblem::Kind::None,
+                   {"usb:04d8:000a", "USB id 04d8:000a", "/dev/ttyS0",
+                    "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
+                    "/dev/ttyUSB2  USB id 10c4:ea60  serial number 0001"}},
+        Resolution{"AnUnknownSerialIsNone",
+                   "usb:0403:6001:a10k1xyz",
+                   false,
+                   UsbPortProblem::Kind::None,
+                   {"serial number a10k1xyz", "/dev/ttyUSB0"}},
+        Resolution{"NoneIsWhatTheUsbScanWaitsFor", "usb:04d8:000a", true, std::nullopt, {}},
+        Resolution{"SeveralIsAUsageErrorListingThem",
+                   "usb:0403:6001",
+                   false,
+                   UsbPortProblem::Kind::Several,
+                   {"usb:0403:6001 matches 2", "/dev/ttyUSB0  USB id 0403:6001  serial number A10K1XYZ",
+                    "/dev/ttyUSB1  USB id 0403:6001  serial number A10K2ABC"}},
+        Resolution{
+            "SeveralIsAUsageErrorWhenWaitingToo", "usb:0403:6001", true, UsbPortProblem::Kind::Several, {"matches 2"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UsbPort, TheResolverLooksAtEveryCallAndFindsAPortThatAppearsLate) {
@@ -187,4 +188,4 @@ TEST(UsbPort, TheResolverRefusesToChooseBetweenSeveral) {
 }
 
 }  // namespace
-}  // namespace vantrel::flasher
+}  // namespace vantrel

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-namespace vantrel::flasher {
+namespace vantrel {
 
 // One serial port as the system lists it.
 struct SerialPortEntry {
@@ -30,4 +30,4 @@ using PortLister = std::function<QList<SerialPortEntry>()>;
 // own (connection/port_naming.h), resolved against `aliasDir` and `devDir`.
 QString formatPortList(const QList<SerialPortEntry>& ports, const QString& aliasDir, const QString& devDir);
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace vantrel::flasher {
+namespace vantrel {
 
 // What the operating system says about a serial device, gathered once when
 // an open has failed, so the advice names the real cause.
@@ -23,4 +23,4 @@ DeviceFacts inspectDevice(const QString& path);
 // facts; empty when the cause is not one we know a remedy for.
 QString openFailureHint(int failureNumber, const DeviceFacts& facts);
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel

@@ -1,4 +1,4 @@
-#include "flasher/console.h"
+#include "flasher/terminal/console.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "flasher/open_hints.h"
+#include "connection/ports/open_hints.h"
 
 #include <vector>
 
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #endif
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 #ifdef Q_OS_UNIX
@@ -126,4 +126,4 @@ QString openFailureHint(int failureNumber, const DeviceFacts& f) {
     return {};
 }
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel

@@ -1,4 +1,4 @@
-#include "flasher/port_list.h"
+#include "connection/ports/port_list.h"
 
 #include <set>
 
@@ -10,7 +10,7 @@
 
 #include "connection/port_naming.h"
 
-namespace vantrel::flasher {
+namespace vantrel {
 namespace {
 
 // The window's port number is a 16-bit count.
@@ -133,4 +133,4 @@ QString formatPortList(const QList<SerialPortEntry>& ports, const QString& alias
     return out.join(u'\n') + u'\n';
 }
 
-}  // namespace vantrel::flasher
+}  // namespace vantrel
